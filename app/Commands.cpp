@@ -1,0 +1,5 @@
+#include "app/App.h"
+
+void OnCommand(HWND, UINT, WPARAM, LPARAM)
+{
+}

@@ -1,0 +1,9 @@
+#include "app/App.h"
+
+void SetTrayIcon(HWND, int)
+{
+}
+
+void OnTrayCallback(HWND)
+{
+}

@@ -1,0 +1,59 @@
+#include "app/App.h"
+#include "scan/Scan.h"
+#include "settings/Settings.h"
+
+int FoundThisCycle;
+
+namespace {
+
+LRESULT OnCreate(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    LoadSettings();
+    SetTrayIcon(window, 1);
+    SetAutostart(1);
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+LRESULT OnClose(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    SetTrayIcon(MainWindow, 0);
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+// The timer is stopped for the whole scan, so a scan that waits in a notice
+// never sees a second tick; the next interval counts from the scan's end.
+void OnScanTick(HWND window)
+{
+    KillTimer(window, ScanTimer);
+    FoundThisCycle = 0;
+    RunScanCycle();
+    SetTimer(window, ScanTimer, FoundThisCycle ? ScanDelayAfterRemoval : ScanDelay, nullptr);
+}
+
+} // namespace
+
+LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_CREATE:
+        return OnCreate(window, message, wParam, lParam);
+    case WM_DESTROY:
+        PostQuitMessage(0);
+        return 0;
+    case WM_CLOSE:
+        return OnClose(window, message, wParam, lParam);
+    case WM_COMMAND:
+        OnCommand(window, message, wParam, lParam);
+        return 0;
+    case WM_TIMER:
+        if (wParam == ScanTimer)
+            OnScanTick(window);
+        return DefWindowProcA(window, message, wParam, lParam);
+    case TrayCallbackMessage:
+        if (wParam == TrayIconId && (lParam == WM_LBUTTONDOWN || lParam == WM_RBUTTONDOWN))
+            OnTrayCallback(window);
+        return 0;
+    default:
+        return DefWindowProcA(window, message, wParam, lParam);
+    }
+}

@@ -1,0 +1,5 @@
+#include "settings/Settings.h"
+
+void SetAutostart(int)
+{
+}

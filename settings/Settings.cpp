@@ -1,0 +1,11 @@
+#include "settings/Settings.h"
+
+int EnhancedScanning;
+
+void LoadSettings()
+{
+}
+
+void SaveEnhancedSetting(int)
+{
+}
