@@ -1,6 +1,66 @@
 // The detection and removal engine.
 #pragma once
 #include <windows.h>
+#include <array>
+#include <span>
+#include <vector>
+
+// Paths, registry names and data all live in buffers of this size.
+size_t const PathBufferSize = 300;
+using PathBuffer = std::array<char, PathBufferSize>;
+
+// ---- Process list -------------------------------------------------------
+
+// One running process: its id and the full path of its image file.
+struct ProcessEntry {
+    DWORD id = 0;
+    PathBuffer path = {};
+};
+
+// One snapshot of the running processes, with every full image path resolved
+// once when it is taken. Entries whose full path cannot be resolved, or would
+// not fit PathBuffer, are left out; a path is never cut short.
+class ProcessList {
+public:
+    ProcessList() = default;
+    ProcessList(const ProcessList&) = delete;
+    ProcessList& operator=(const ProcessList&) = delete;
+
+    bool Take(); // false when no snapshot could be taken
+    std::span<const ProcessEntry> Entries() const { return entries_; }
+
+private:
+    std::vector<ProcessEntry> entries_;
+};
+
+// The full image path of a running process, looked up afresh by its id. The
+// snapshot's own name is used when it already holds a full path (Windows
+// 95/98); otherwise the path is asked of the system by id.
+bool ResolveImagePath(DWORD processId, const char* snapshotName, std::span<char, PathBufferSize> out);
+
+// ---- Identification -----------------------------------------------------
+
+extern PathBuffer DropperDllPath;
+
+bool IsDropperDllActive();
+bool MatchesDropperSignature();
+bool IsServerCandidate(const char* imagePath);
+bool HasBlankVersionStrings(const char* imagePath);
+bool MatchesServerSignature(const char* imagePath);
+void TrimSpaces(char* text);
+
+// ---- Scan cycle ---------------------------------------------------------
+
+// 0 in the silent pass over the autostart keys, 1 in the asking pass.
+extern int ScanPass;
 
 // One complete hunt for the intruder, run on every tick of the scan timer.
 void RunScanCycle();
+
+void ScanAutostartKey(HKEY root, const char* keyPath, const ProcessList& snapshot);
+void SweepProcesses(const ProcessList& snapshot);
+
+// Removes an identified server. The key variant also deletes the autostart
+// value that started it and closes `key`.
+void EliminateServer(const ProcessEntry& entry, HKEY key, const char* valueName);
+void EliminateServer(const ProcessEntry& entry);

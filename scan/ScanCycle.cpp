@@ -1,5 +1,7 @@
 #include "scan/Scan.h"
 
+int ScanPass;
+
 void RunScanCycle()
 {
 }

@@ -1,0 +1,5 @@
+#include "scan/Scan.h"
+
+void ScanAutostartKey(HKEY, const char*, const ProcessList&)
+{
+}

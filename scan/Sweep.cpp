@@ -1,0 +1,5 @@
+#include "scan/Scan.h"
+
+void SweepProcesses(const ProcessList&)
+{
+}
