@@ -60,6 +60,9 @@ void RunScanCycle();
 void ScanAutostartKey(HKEY root, const char* keyPath, const ProcessList& snapshot);
 void SweepProcesses(const ProcessList& snapshot);
 
+// Asks the user whether the image is the intruder's server; returns the button.
+int AskAboutImage(const char* imagePath);
+
 // Removes an identified server. The key variant also deletes the autostart
 // value that started it and closes `key`.
 void EliminateServer(const ProcessEntry& entry, HKEY key, const char* valueName);
