@@ -1,0 +1,216 @@
+#include "Fixtures.h"
+#include "Zorvane.h"
+
+std::string FixturePath(const std::string& fixture)
+{
+    return BuildFolder() + "\\fixtures\\" + fixture;
+}
+
+std::string SystemDirectory()
+{
+    char path[MAX_PATH] = "";
+    UINT length = GetSystemDirectoryA(path, sizeof path);
+    return std::string(path, length < sizeof path ? length : 0);
+}
+
+std::string TempFolder()
+{
+    char path[MAX_PATH] = "";
+    GetTempPathA(sizeof path, path);
+    std::string folder = std::string(path) + "ZorvaneTests";
+    MakeFolder(folder);
+    return folder;
+}
+
+bool MakeFolder(const std::string& folder)
+{
+    for (size_t at = folder.find('\\', 3); at != std::string::npos; at = folder.find('\\', at + 1))
+        CreateDirectoryA(folder.substr(0, at).c_str(), nullptr);
+    CreateDirectoryA(folder.c_str(), nullptr);
+    DWORD attributes = GetFileAttributesA(folder.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool FileExists(const std::string& path)
+{
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// A process that was just ended may hold its image for a moment longer.
+static void DeleteSoon(const std::string& path)
+{
+    for (int tries = 0; tries < 100 && FileExists(path); ++tries) {
+        if (DeleteFileA(path.c_str()))
+            return;
+        Sleep(50);
+    }
+}
+
+FixtureCopy::FixtureCopy(const std::string& fixture, const std::string& folder,
+                         const std::string& name)
+    : path_(folder + "\\" + name)
+{
+    made_ = CopyFileA(FixturePath(fixture).c_str(), path_.c_str(), FALSE) != 0;
+}
+
+FixtureCopy::~FixtureCopy()
+{
+    if (made_)
+        DeleteSoon(path_);
+}
+
+FixtureCopy& FixtureCopy::Poke(DWORD offset, BYTE value)
+{
+    HANDLE file = CreateFileA(path_.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+        DWORD written = 0;
+        SetFilePointer(file, static_cast<LONG>(offset), nullptr, FILE_BEGIN);
+        WriteFile(file, &value, 1, &written, nullptr);
+        CloseHandle(file);
+    }
+    return *this;
+}
+
+FixtureCopy& FixtureCopy::Resize(DWORD length)
+{
+    HANDLE file = CreateFileA(path_.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+        SetFilePointer(file, static_cast<LONG>(length), nullptr, FILE_BEGIN);
+        SetEndOfFile(file);
+        CloseHandle(file);
+    }
+    return *this;
+}
+
+bool LookAlikeProcess::Start(const std::string& image)
+{
+    return Launch(image, nullptr);
+}
+
+bool LookAlikeProcess::StartSealed(const std::string& image)
+{
+    SECURITY_DESCRIPTOR descriptor;
+    ACL nobody; // an empty access list: every access is refused
+    InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
+    InitializeAcl(&nobody, sizeof nobody, ACL_REVISION);
+    SetSecurityDescriptorDacl(&descriptor, TRUE, &nobody, FALSE);
+    SECURITY_ATTRIBUTES security = {sizeof security, &descriptor, FALSE};
+    return Launch(image, &security);
+}
+
+// The handle that creation hands back keeps every access, whatever the
+// descriptor says, so the test can always end what it started.
+bool LookAlikeProcess::Launch(const std::string& image, SECURITY_ATTRIBUTES* security)
+{
+    End();
+    std::string commandLine = "\"" + image + "\"";
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi = {};
+    if (!CreateProcessA(image.c_str(), commandLine.data(), security, nullptr, FALSE, 0, nullptr,
+                        nullptr, &si, &pi))
+        return false;
+    CloseHandle(pi.hThread);
+    process_ = pi.hProcess;
+    id_ = pi.dwProcessId;
+    return true;
+}
+
+void LookAlikeProcess::End()
+{
+    if (!process_)
+        return;
+    TerminateProcess(process_, 0);
+    WaitForSingleObject(process_, 10000);
+    CloseHandle(process_);
+    process_ = nullptr;
+    id_ = 0;
+}
+
+bool LookAlikeProcess::Running() const
+{
+    return process_ && WaitForSingleObject(process_, 0) == WAIT_TIMEOUT;
+}
+
+std::string DropperDllFile()
+{
+    return SystemDirectory() + "\\windll.dll";
+}
+
+bool PlantDropperDll(const std::string& fixture)
+{
+    return CopyFileA(FixturePath(fixture).c_str(), DropperDllFile().c_str(), FALSE) != 0;
+}
+
+void RemoveDropperDll()
+{
+    DeleteSoon(DropperDllFile());
+}
+
+bool WriteRegistryString(HKEY root, const std::string& key, const std::string& name,
+                         const std::string& data)
+{
+    HKEY opened = nullptr;
+    if (RegCreateKeyExA(root, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &opened,
+                        nullptr) != ERROR_SUCCESS)
+        return false;
+    LONG result = RegSetValueExA(opened, name.c_str(), 0, REG_SZ,
+                                 reinterpret_cast<const BYTE*>(data.c_str()),
+                                 static_cast<DWORD>(data.size() + 1));
+    RegCloseKey(opened);
+    return result == ERROR_SUCCESS;
+}
+
+void DeleteRegistryValue(HKEY root, const std::string& key, const std::string& name)
+{
+    HKEY opened = nullptr;
+    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_SET_VALUE, &opened) != ERROR_SUCCESS)
+        return;
+    RegDeleteValueA(opened, name.c_str());
+    RegCloseKey(opened);
+}
+
+bool RegistryValueExists(HKEY root, const std::string& key, const std::string& name)
+{
+    HKEY opened = nullptr;
+    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_QUERY_VALUE, &opened) != ERROR_SUCCESS)
+        return false;
+    LONG result = RegQueryValueExA(opened, name.c_str(), nullptr, nullptr, nullptr, nullptr);
+    RegCloseKey(opened);
+    return result == ERROR_SUCCESS;
+}
+
+NoticeRecorder::NoticeRecorder(std::vector<int> buttons, int otherwise,
+                               std::function<void()> onShown)
+    : buttons_(std::move(buttons)), otherwise_(otherwise), onShown_(std::move(onShown))
+{
+    thread_ = CreateThread(nullptr, 0, Run, this, 0, nullptr);
+}
+
+const std::vector<Notice>& NoticeRecorder::Stop()
+{
+    if (thread_) {
+        InterlockedExchange(&stop_, 1);
+        WaitForSingleObject(thread_, INFINITE);
+        CloseHandle(thread_);
+        thread_ = nullptr;
+    }
+    return seen_;
+}
+
+DWORD WINAPI NoticeRecorder::Run(void* self)
+{
+    auto* me = static_cast<NoticeRecorder*>(self);
+    while (!me->stop_) {
+        if (!NoticeAppears(50))
+            continue;
+        if (me->onShown_)
+            me->onShown_();
+        size_t next = me->seen_.size();
+        int button = next < me->buttons_.size() ? me->buttons_[next] : me->otherwise_;
+        Notice notice = AnswerNotice(button, 5000);
+        if (notice.shown)
+            me->seen_.push_back(notice);
+    }
+    return 0;
+}

@@ -1,0 +1,110 @@
+// The intruder's look-alikes in the real machine: copies of the fixtures in
+// real folders, running look-alike processes, the dropper DLL in the real
+// system directory, autostart values in the real registry, and a recorder
+// that answers every notice that a call raises.
+//
+// The fixtures, in <build>\fixtures (made by tools/make_lookalikes.py):
+//   server.exe               the server: blank version strings (0x0409, code
+//                            page 1200), its code bytes at 0x600 and its zero
+//                            run, 131072 bytes; a real program that sleeps
+//   server-codepage1252.exe  the same, its strings under code page 1252 only
+//   candidate.exe            a candidate (size, blank strings) without the code
+//   near-124499.exe          one byte too small to be a candidate
+//   near-124500.exe          just large enough, too short for the zero run
+//   near-runbyte.exe         byte 124615, the last of the zero run, is 1
+//   near-noversion.exe       no version block
+//   near-company.exe         "CompanyName" is not blank
+//   near-language.exe        the strings are under German (0x0407)
+//   near-nointernal.exe      "InternalName" is missing
+//   ordinary.exe             an ordinary program with proper version strings
+//   windll.dll               the dropper DLL: 8192 bytes, its code at 1537
+//   windll-8191.dll, windll-8193.dll   one byte short, one byte over
+#pragma once
+#include <windows.h>
+#include <functional>
+#include <string>
+#include <vector>
+#include "Notices.h"
+
+std::string FixturePath(const std::string& fixture);
+std::string SystemDirectory();
+std::string TempFolder(); // a folder of the tests' own under the temp folder
+// Creates `folder` and any folder above it that is missing.
+bool MakeFolder(const std::string& folder);
+
+// A copy of a fixture at folder\name, deleted again when the object goes.
+class FixtureCopy {
+public:
+    FixtureCopy(const std::string& fixture, const std::string& folder, const std::string& name);
+    ~FixtureCopy();
+    FixtureCopy(const FixtureCopy&) = delete;
+    FixtureCopy& operator=(const FixtureCopy&) = delete;
+
+    bool Made() const { return made_; }
+    const std::string& Path() const { return path_; }
+    FixtureCopy& Poke(DWORD offset, BYTE value); // overwrite one byte
+    FixtureCopy& Resize(DWORD length);           // cut short, or extend with zeros
+
+private:
+    std::string path_;
+    bool made_ = false;
+};
+
+// A look-alike running as a real process, ended when the object goes.
+class LookAlikeProcess {
+public:
+    LookAlikeProcess() = default;
+    explicit LookAlikeProcess(const std::string& image) { Start(image); }
+    ~LookAlikeProcess() { End(); }
+    LookAlikeProcess(const LookAlikeProcess&) = delete;
+    LookAlikeProcess& operator=(const LookAlikeProcess&) = delete;
+
+    bool Start(const std::string& image);
+    // Starts it with a security descriptor that grants nobody any access, so
+    // that no other process can open it to ask for its image path.
+    bool StartSealed(const std::string& image);
+    void End(); // terminates it and waits until it is gone
+    bool Running() const;
+    DWORD Id() const { return id_; }
+    HANDLE Handle() const { return process_; }
+
+private:
+    bool Launch(const std::string& image, SECURITY_ATTRIBUTES* security);
+    HANDLE process_ = nullptr;
+    DWORD id_ = 0;
+};
+
+// <system>\windll.dll, planted from a fixture and removed again.
+std::string DropperDllFile();
+bool PlantDropperDll(const std::string& fixture = "windll.dll");
+void RemoveDropperDll();
+bool FileExists(const std::string& path);
+
+// String values in the real registry.
+bool WriteRegistryString(HKEY root, const std::string& key, const std::string& name,
+                         const std::string& data);
+void DeleteRegistryValue(HKEY root, const std::string& key, const std::string& name);
+bool RegistryValueExists(HKEY root, const std::string& key, const std::string& name);
+
+// Answers every notice that appears until Stop(): with the given buttons in
+// turn, then with `otherwise`. `onShown` runs while each notice is still on
+// the screen, before it is answered.
+class NoticeRecorder {
+public:
+    explicit NoticeRecorder(std::vector<int> buttons = {}, int otherwise = IDCANCEL,
+                            std::function<void()> onShown = nullptr);
+    ~NoticeRecorder() { Stop(); }
+    NoticeRecorder(const NoticeRecorder&) = delete;
+    NoticeRecorder& operator=(const NoticeRecorder&) = delete;
+
+    const std::vector<Notice>& Stop(); // waits for the thread; the notices seen
+
+private:
+    static DWORD WINAPI Run(void* self);
+    std::vector<int> buttons_;
+    int otherwise_;
+    std::function<void()> onShown_;
+    std::vector<Notice> seen_;
+    volatile LONG stop_ = 0;
+    HANDLE thread_ = nullptr;
+};
