@@ -1,10 +1,196 @@
+#include <sys/stat.h>
+#include <cstring>
 #include "scan/Scan.h"
 
 PathBuffer DropperDllPath;
 
-bool IsDropperDllActive() { return false; }
-bool MatchesDropperSignature() { return false; }
-bool IsServerCandidate(const char*) { return false; }
-bool HasBlankVersionStrings(const char*) { return false; }
-bool MatchesServerSignature(const char*) { return false; }
-void TrimSpaces(char*) {}
+namespace {
+
+DWORD const DropperDllSize = 8192;
+LONG const DropperCodeOffset = 1537;
+constexpr std::array<BYTE, 10> DropperCodeSignature = {
+    0x33, 0xC0, 0x8A, 0x44, 0x24, 0x12, 0x50, 0x68, 0x38, 0x30};
+
+DWORD const MinServerSize = 124500;
+LONG const ServerCodeOffset = 1536;
+constexpr std::array<BYTE, 27> ServerCodeSignature = {
+    0x10, 0x8B, 0x4C, 0x24, 0x04, 0x39, 0x48, 0x04, 0x74, 0x07, 0x8B, 0x40, 0x10, 0x85,
+    0xC0, 0x75, 0xF4, 0xC3, 0x56, 0x57, 0x6A, 0x14, 0x33, 0xFF, 0xE8, 0xB3, 0xA7};
+LONG const ZeroRunOffset = 123616;
+size_t const ZeroRunLength = 1000;
+
+constexpr std::array<const char*, 4> VersionKeyList = {
+    "CompanyName", "FileDescription", "OriginalFilename", "InternalName"};
+// Unicode first, then Windows Latin-1.
+constexpr std::array<unsigned, 2> VersionCodePages = {1200, 1252};
+
+// A file opened with the simple file calls, closed on every return.
+class SimpleFile {
+public:
+    explicit SimpleFile(const char* path) : file_(_lopen(path, OF_READ)) {}
+    ~SimpleFile()
+    {
+        if (IsOpen())
+            _lclose(file_);
+    }
+    SimpleFile(const SimpleFile&) = delete;
+    SimpleFile& operator=(const SimpleFile&) = delete;
+
+    bool IsOpen() const { return file_ != HFILE_ERROR; }
+    bool Seek(LONG offset) { return _llseek(file_, offset, FILE_BEGIN) != HFILE_ERROR; }
+
+    // True only when every byte of `out` was read: bytes that were not read
+    // are never judged, so a file too short to supply them does not match.
+    bool ReadAll(std::span<BYTE> out)
+    {
+        UINT count = static_cast<UINT>(out.size());
+        return _lread(file_, out.data(), count) == count;
+    }
+
+private:
+    HFILE file_;
+};
+
+// The version block's buffer, on the process heap and freed on every return.
+class HeapBlock {
+public:
+    explicit HeapBlock(DWORD size) : data_(static_cast<char*>(HeapAlloc(GetProcessHeap(), 0, size))) {}
+    ~HeapBlock()
+    {
+        if (data_)
+            HeapFree(GetProcessHeap(), 0, data_);
+    }
+    HeapBlock(const HeapBlock&) = delete;
+    HeapBlock& operator=(const HeapBlock&) = delete;
+
+    char* Get() const { return data_; }
+
+private:
+    char* data_;
+};
+
+bool IsWhiteSpace(char c)
+{
+    auto byte = static_cast<unsigned char>(c);
+    return byte == 0x20 || (byte >= 0x09 && byte <= 0x0D);
+}
+
+// Looks the key up under the user's language, first in Unicode, then in
+// Windows Latin-1. A key found under neither counts as not blank.
+bool IsBlankVersionString(char* block, WORD language, const char* key)
+{
+    for (unsigned codePage : VersionCodePages) {
+        std::array<char, 64> subBlock;
+        wsprintfA(subBlock.data(), "\\StringFileInfo\\%04X%04X\\%s", language, codePage, key);
+        void* value = nullptr;
+        UINT length = 0;
+        if (!VerQueryValueA(block, subBlock.data(), &value, &length))
+            continue;
+        if (value == nullptr) // found, and holding nothing at all
+            return true;
+        char* text = static_cast<char*>(value);
+        TrimSpaces(text);
+        return text[0] == '\0';
+    }
+    return false;
+}
+
+} // namespace
+
+// _stat32 is how mingw-w64 names msvcrt.dll's own _stat, with its 32-bit
+// size and times: the form that the version 6 run-time of Windows 95/98 has.
+// Plain stat and _stat map to _stat64 variants that it lacks.
+bool QueryFileStatus(const char* path, DWORD* size)
+{
+    struct _stat32 status = {};
+    if (_stat32(path, &status) != 0)
+        return false;
+    if (size)
+        *size = static_cast<DWORD>(status.st_size);
+    return true;
+}
+
+bool IsDropperDllActive()
+{
+    DWORD size = 0;
+    if (!QueryFileStatus(DropperDllPath.data(), &size) || size != DropperDllSize)
+        return false;
+    return MatchesDropperSignature();
+}
+
+bool MatchesDropperSignature()
+{
+    SimpleFile file(DropperDllPath.data());
+    if (!file.IsOpen() || !file.Seek(DropperCodeOffset))
+        return false;
+    std::array<BYTE, DropperCodeSignature.size()> code;
+    return file.ReadAll(code) && code == DropperCodeSignature;
+}
+
+// The cheap steps come first: existence, size, then the version block.
+bool IsServerCandidate(const char* imagePath)
+{
+    DWORD size = 0;
+    return QueryFileStatus(imagePath, &size) && size >= MinServerSize &&
+           HasBlankVersionStrings(imagePath);
+}
+
+// Only the user's default language is tried; the block's own translation
+// table is not consulted. The first key that is not blank ends the walk.
+bool HasBlankVersionStrings(const char* imagePath)
+{
+    WORD language = GetUserDefaultLangID();
+    DWORD handle = 0;
+    DWORD size = GetFileVersionInfoSizeA(imagePath, &handle);
+    if (size == 0)
+        return false;
+    // A block that cannot be held or copied is not examined, and so never
+    // found blank.
+    HeapBlock block(size);
+    if (!block.Get() || !GetFileVersionInfoA(imagePath, handle, size, block.Get()))
+        return false;
+    for (const char* key : VersionKeyList) {
+        if (!IsBlankVersionString(block.Get(), language, key))
+            return false;
+    }
+    return true;
+}
+
+// Only the bytes that are compared are read: 27 at the code, and the zero run
+// only when the code matched.
+bool MatchesServerSignature(const char* imagePath)
+{
+    SimpleFile file(imagePath);
+    if (!file.IsOpen() || !file.Seek(ServerCodeOffset))
+        return false;
+    std::array<BYTE, ServerCodeSignature.size()> code;
+    if (!file.ReadAll(code) || code != ServerCodeSignature)
+        return false;
+    if (!file.Seek(ZeroRunOffset))
+        return false;
+    std::array<BYTE, ZeroRunLength> run;
+    if (!file.ReadAll(run))
+        return false;
+    for (BYTE b : run) {
+        if (b != 0)
+            return false;
+    }
+    return true;
+}
+
+// Trims in place, so a text of any length is handled whole and nothing is
+// copied: the leading white space is skipped, the trailing white space cut
+// off, and what lies between moved to the front with its inner white space.
+void TrimSpaces(char* text)
+{
+    if (text == nullptr || text[0] == '\0')
+        return;
+    char* first = text;
+    while (IsWhiteSpace(*first))
+        ++first;
+    size_t length = std::strlen(first);
+    while (length > 0 && IsWhiteSpace(first[length - 1]))
+        --length;
+    std::memmove(text, first, length);
+    text[length] = '\0';
+}

@@ -1,12 +1,155 @@
+#include <new>
+#include "app/Handles.h"
 #include "scan/Scan.h"
+#include <tlhelp32.h>
 
-bool ProcessList::Take()
+namespace {
+
+// Vista and later; the older systems lack the function that takes it.
+DWORD const QueryLimitedInformation = 0x1000;
+
+// Wide enough that a path too long for PathBuffer comes back whole and is
+// refused, instead of being cut short by the call to a length that fits.
+using WidePathBuffer = std::array<char, 1024>;
+
+using QueryFullProcessImageNameFn = BOOL(WINAPI*)(HANDLE, DWORD, LPSTR, PDWORD);
+using GetModuleFileNameExFn = DWORD(WINAPI*)(HANDLE, HMODULE, LPSTR, DWORD);
+
+template <typename Fn> Fn Lookup(HMODULE module, const char* name)
 {
-    entries_.clear();
+    if (module == nullptr)
+        return nullptr;
+    return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
+// A library loaded for one lookup and freed again.
+class Library {
+public:
+    explicit Library(const char* name) : module_(LoadLibraryA(name)) {}
+    ~Library()
+    {
+        if (module_)
+            FreeLibrary(module_);
+    }
+    Library(const Library&) = delete;
+    Library& operator=(const Library&) = delete;
+
+    HMODULE Get() const { return module_; }
+
+private:
+    HMODULE module_;
+};
+
+bool HoldsBackslash(const char* path)
+{
+    for (; *path; ++path) {
+        if (*path == '\\')
+            return true;
+    }
     return false;
 }
 
-bool ResolveImagePath(DWORD, const char*, std::span<char, PathBufferSize>)
+// Copies the whole path or nothing.
+bool CopyWhole(const char* path, std::span<char, PathBufferSize> out)
 {
+    int length = lstrlenA(path);
+    if (length <= 0 || static_cast<size_t>(length) >= PathBufferSize)
+        return false;
+    lstrcpynA(out.data(), path, length + 1);
+    return true;
+}
+
+// Vista and later, Wine.
+bool QueryFullImageName(DWORD processId, WidePathBuffer& path)
+{
+    auto query = Lookup<QueryFullProcessImageNameFn>(GetModuleHandleA("kernel32.dll"),
+                                                     "QueryFullProcessImageNameA");
+    if (!query)
+        return false;
+    KernelHandle process(OpenProcess(QueryLimitedInformation, FALSE, processId));
+    if (!process.Valid())
+        return false;
+    DWORD size = path.size();
+    return query(process.Get(), 0, path.data(), &size) != 0;
+}
+
+// The NT family before Vista. The call cuts a long path short without
+// failing, so a path that fills the buffer counts as not found.
+bool QueryModuleFileName(DWORD processId, WidePathBuffer& path)
+{
+    Library psapi("psapi.dll");
+    auto query = Lookup<GetModuleFileNameExFn>(psapi.Get(), "GetModuleFileNameExA");
+    if (!query)
+        return false;
+    KernelHandle process(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId));
+    if (!process.Valid())
+        return false;
+    DWORD length = query(process.Get(), nullptr, path.data(), path.size());
+    return length > 0 && length < path.size() - 1;
+}
+
+} // namespace
+
+// Windows 95/98 put the full path into the snapshot; the NT family and Wine
+// give the base name only, and the path must be asked of the system by id.
+bool ResolveImagePath(DWORD processId, const char* snapshotName, std::span<char, PathBufferSize> out)
+{
+    if (HoldsBackslash(snapshotName))
+        return CopyWhole(snapshotName, out);
+    WidePathBuffer path;
+    if (QueryFullImageName(processId, path) || QueryModuleFileName(processId, path))
+        return HoldsBackslash(path.data()) && CopyWhole(path.data(), out);
     return false;
+}
+
+// Every path is resolved here, once, so that the twelve key scans and the
+// sweep of a cycle all walk the same list without asking the system again.
+// The platform's snapshot is released before this returns. A list that
+// cannot be held whole counts as no snapshot.
+bool ProcessList::Take()
+{
+    Release();
+    KernelHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot.Valid())
+        return false;
+    PROCESSENTRY32 pe = {};
+    pe.dwSize = sizeof pe;
+    for (BOOL more = Process32First(snapshot.Get(), &pe); more;
+         more = Process32Next(snapshot.Get(), &pe)) {
+        ProcessEntry entry;
+        entry.id = pe.th32ProcessID;
+        if (!ResolveImagePath(pe.th32ProcessID, pe.szExeFile, entry.path))
+            continue;
+        if (!Append(entry)) {
+            Release();
+            return false;
+        }
+    }
+    return true;
+}
+
+void ProcessList::Release()
+{
+    if (entries_)
+        HeapFree(GetProcessHeap(), 0, entries_);
+    entries_ = nullptr;
+    count_ = 0;
+    capacity_ = 0;
+}
+
+bool ProcessList::Append(const ProcessEntry& entry)
+{
+    if (count_ == capacity_) {
+        size_t capacity = capacity_ ? capacity_ * 2 : 64;
+        size_t bytes = capacity * sizeof(ProcessEntry);
+        void* grown = entries_ ? HeapReAlloc(GetProcessHeap(), 0, entries_, bytes)
+                               : HeapAlloc(GetProcessHeap(), 0, bytes);
+        if (grown == nullptr)
+            return false;
+        entries_ = static_cast<ProcessEntry*>(grown);
+        capacity_ = capacity;
+    }
+    new (&entries_[count_]) ProcessEntry(entry);
+    ++count_;
+    return true;
 }

@@ -3,7 +3,6 @@
 #include <windows.h>
 #include <array>
 #include <span>
-#include <vector>
 
 // Paths, registry names and data all live in buffers of this size.
 size_t const PathBufferSize = 300;
@@ -20,17 +19,26 @@ struct ProcessEntry {
 // One snapshot of the running processes, with every full image path resolved
 // once when it is taken. Entries whose full path cannot be resolved, or would
 // not fit PathBuffer, are left out; a path is never cut short.
+// The entries live on the process heap rather than in a std::vector, whose
+// growth pulls in the C++ run-time's exceptions and thread support, and with
+// them imports that Windows 95 lacks.
 class ProcessList {
 public:
     ProcessList() = default;
+    ~ProcessList() { Release(); }
     ProcessList(const ProcessList&) = delete;
     ProcessList& operator=(const ProcessList&) = delete;
 
     bool Take(); // false when no snapshot could be taken
-    std::span<const ProcessEntry> Entries() const { return entries_; }
+    std::span<const ProcessEntry> Entries() const { return {entries_, count_}; }
+    void Release(); // frees the entries; the list is then empty
 
 private:
-    std::vector<ProcessEntry> entries_;
+    bool Append(const ProcessEntry& entry);
+
+    ProcessEntry* entries_ = nullptr;
+    size_t count_ = 0;
+    size_t capacity_ = 0;
 };
 
 // The full image path of a running process, looked up afresh by its id. The
@@ -41,6 +49,11 @@ bool ResolveImagePath(DWORD processId, const char* snapshotName, std::span<char,
 // ---- Identification -----------------------------------------------------
 
 extern PathBuffer DropperDllPath;
+
+// Whether `path` names an existing file or folder, and for a file its size in
+// bytes (`size` may be null). Names with '?' or '*' fail; the root folder of a
+// drive or share succeeds. The file is not opened.
+bool QueryFileStatus(const char* path, DWORD* size);
 
 bool IsDropperDllActive();
 bool MatchesDropperSignature();
@@ -56,6 +69,18 @@ extern int ScanPass;
 
 // One complete hunt for the intruder, run on every tick of the scan timer.
 void RunScanCycle();
+
+// Restarts the computer with ExitWindowsEx(flags, reason), after enabling the
+// shutdown privilege that the NT family asks for. The cycle calls it through
+// RestartComputer, which tests point at a recorder so that a Yes to the
+// reboot offer can be seen without ending the session.
+void RestartWindows(UINT flags, DWORD reason);
+using RestartFunction = void (*)(UINT flags, DWORD reason);
+extern RestartFunction RestartComputer;
+
+// Enables the process's shutdown privilege; false where there is none to
+// enable (Windows 95/98) or it was not granted.
+bool EnableShutdownPrivilege();
 
 void ScanAutostartKey(HKEY root, const char* keyPath, const ProcessList& snapshot);
 void SweepProcesses(const ProcessList& snapshot);

@@ -1,0 +1,250 @@
+// The fingerprint tests against the look-alikes, as real files: the dropper
+// DLL in the real system directory, server images in a folder of their own.
+#include <gtest/gtest.h>
+#include <string>
+#include "Fixtures.h"
+#include "scan/Scan.h"
+
+namespace {
+
+void PointAtDropperDll()
+{
+    lstrcpyA(DropperDllPath.data(), DropperDllFile().c_str());
+}
+
+class DropperDll : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        RemoveDropperDll();
+        PointAtDropperDll();
+    }
+    void TearDown() override { RemoveDropperDll(); }
+};
+
+TEST_F(DropperDll, GenuineDllIsActiveAndEachCallReadsTheDiskAfresh)
+{
+    EXPECT_FALSE(IsDropperDllActive()) << "no DLL in the system directory";
+    ASSERT_TRUE(PlantDropperDll());
+    EXPECT_TRUE(IsDropperDllActive()) << "8192 bytes with the code at 1537";
+    EXPECT_TRUE(MatchesDropperSignature());
+    RemoveDropperDll();
+    EXPECT_FALSE(IsDropperDllActive()) << "a deleted DLL must be missed at once";
+}
+
+TEST_F(DropperDll, OneByteTooFewOrTooManyIsNotActiveWhateverTheCode)
+{
+    for (const char* fixture : {"windll-8191.dll", "windll-8193.dll"}) {
+        ASSERT_TRUE(PlantDropperDll(fixture));
+        EXPECT_TRUE(MatchesDropperSignature()) << fixture << " still carries the code bytes";
+        EXPECT_FALSE(IsDropperDllActive()) << fixture;
+    }
+}
+
+TEST_F(DropperDll, AnyChangedCodeByteMakesItInactive)
+{
+    for (DWORD offset = 1536; offset <= 1547; ++offset) {
+        bool inCode = offset >= 1537 && offset <= 1546;
+        FixtureCopy dll("windll.dll", SystemDirectory(), "windll.dll");
+        ASSERT_TRUE(dll.Made());
+        dll.Poke(offset, 0x5A);
+        EXPECT_EQ(!inCode, IsDropperDllActive()) << "byte changed at offset " << offset;
+    }
+}
+
+TEST_F(DropperDll, ADllThatCannotBeOpenedIsNotActive)
+{
+    ASSERT_TRUE(PlantDropperDll());
+    HANDLE locked = CreateFileA(DropperDllFile().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, locked);
+    EXPECT_FALSE(IsDropperDllActive()) << "a DLL locked against reading cannot be confirmed";
+    CloseHandle(locked);
+    EXPECT_TRUE(IsDropperDllActive());
+}
+
+TEST_F(DropperDll, AFolderOfThatNameIsNotActive)
+{
+    ASSERT_TRUE(CreateDirectoryA(DropperDllFile().c_str(), nullptr));
+    EXPECT_FALSE(IsDropperDllActive());
+    RemoveDirectoryA(DropperDllFile().c_str());
+}
+
+// A folder of server look-alikes, copied from the fixtures.
+class Images : public ::testing::Test {
+protected:
+    static std::string Folder() { return TempFolder() + "\\identify images"; }
+    void SetUp() override { ASSERT_TRUE(MakeFolder(Folder())); }
+};
+
+TEST_F(Images, TheUsersDefaultLanguageIsTheOneTheLookAlikesAreBuiltFor)
+{
+    // The look-alikes carry their strings under US English; the blank-string
+    // test asks only for the user's default language.
+    EXPECT_EQ(0x0409, GetUserDefaultLangID())
+        << "the prefix's user language must be US English for these fixtures";
+}
+
+TEST_F(Images, CandidateNeedsSizeAndFourBlankStringsUnderTheUsersLanguage)
+{
+    struct {
+        const char* fixture;
+        bool blank;
+        bool candidate;
+        const char* why;
+    } cases[] = {
+        {"server.exe", true, true, "empty, spaces, tab and CR, one space"},
+        {"candidate.exe", true, true, "the code bytes play no part"},
+        {"server-codepage1252.exe", true, true, "found by the second lookup"},
+        {"near-124500.exe", true, true, "124500 bytes is large enough"},
+        {"near-124499.exe", true, false, "124499 bytes is too small"},
+        {"near-noversion.exe", false, false, "no version block"},
+        {"near-company.exe", false, false, "CompanyName is not blank"},
+        {"near-language.exe", false, false, "strings under another language"},
+        {"near-nointernal.exe", false, false, "InternalName is missing"},
+        {"ordinary.exe", false, false, "proper version strings"},
+    };
+    for (const auto& c : cases) {
+        FixtureCopy image(c.fixture, Folder(), c.fixture);
+        ASSERT_TRUE(image.Made()) << c.fixture;
+        EXPECT_EQ(c.blank, HasBlankVersionStrings(image.Path().c_str()))
+            << c.fixture << ": " << c.why;
+        EXPECT_EQ(c.candidate, IsServerCandidate(image.Path().c_str()))
+            << c.fixture << ": " << c.why;
+    }
+}
+
+TEST_F(Images, AMissingFileOrAFolderIsNoCandidate)
+{
+    std::string missing = Folder() + "\\missing.exe";
+    EXPECT_FALSE(IsServerCandidate(missing.c_str()));
+    EXPECT_FALSE(HasBlankVersionStrings(missing.c_str()));
+    EXPECT_FALSE(MatchesServerSignature(missing.c_str()));
+    EXPECT_FALSE(IsServerCandidate(Folder().c_str()));
+}
+
+TEST_F(Images, ServerSignatureNeedsTheCodeBytesAndTheWholeZeroRun)
+{
+    struct {
+        const char* fixture;
+        bool matches;
+    } cases[] = {
+        {"server.exe", true},         {"server-codepage1252.exe", true},
+        {"near-noversion.exe", true}, {"candidate.exe", false},
+        {"near-runbyte.exe", false},  {"near-124500.exe", false},
+        {"near-124499.exe", false},   {"ordinary.exe", false},
+    };
+    for (const auto& c : cases) {
+        FixtureCopy image(c.fixture, Folder(), c.fixture);
+        ASSERT_TRUE(image.Made()) << c.fixture;
+        EXPECT_EQ(c.matches, MatchesServerSignature(image.Path().c_str())) << c.fixture;
+    }
+}
+
+TEST_F(Images, OneNonZeroByteInTheRunDefeatsTheMatchAndOneAfterItDoesNot)
+{
+    FixtureCopy image("server.exe", Folder(), "run.exe");
+    ASSERT_TRUE(image.Made());
+    image.Poke(123616, 0x01);
+    EXPECT_FALSE(MatchesServerSignature(image.Path().c_str())) << "first byte of the run";
+    image.Poke(123616, 0x00).Poke(124615, 0x01);
+    EXPECT_FALSE(MatchesServerSignature(image.Path().c_str())) << "last byte of the run";
+    image.Poke(124615, 0x00).Poke(124616, 0x01);
+    EXPECT_TRUE(MatchesServerSignature(image.Path().c_str())) << "first byte past the run";
+    image.Poke(123615, 0x01);
+    EXPECT_TRUE(MatchesServerSignature(image.Path().c_str())) << "last byte before the run";
+}
+
+TEST_F(Images, AFileTooShortForTheWholeRunDoesNotMatch)
+{
+    FixtureCopy image("server.exe", Folder(), "short.exe");
+    ASSERT_TRUE(image.Made());
+    image.Resize(124615);
+    EXPECT_FALSE(MatchesServerSignature(image.Path().c_str()))
+        << "the run's last byte was never read";
+    image.Resize(124616);
+    EXPECT_TRUE(MatchesServerSignature(image.Path().c_str())) << "exactly long enough";
+}
+
+TEST_F(Images, AnyChangedCodeByteDefeatsTheMatch)
+{
+    FixtureCopy image("server.exe", Folder(), "code.exe");
+    ASSERT_TRUE(image.Made());
+    for (DWORD offset = 1536; offset <= 1562; ++offset) {
+        std::string original(1, '\0');
+        HANDLE file = CreateFileA(image.Path().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, 0, nullptr);
+        DWORD read = 0;
+        SetFilePointer(file, static_cast<LONG>(offset), nullptr, FILE_BEGIN);
+        ReadFile(file, original.data(), 1, &read, nullptr);
+        CloseHandle(file);
+        image.Poke(offset, static_cast<BYTE>(original[0] ^ 0x80));
+        EXPECT_FALSE(MatchesServerSignature(image.Path().c_str())) << "offset " << offset;
+        image.Poke(offset, static_cast<BYTE>(original[0]));
+    }
+    EXPECT_TRUE(MatchesServerSignature(image.Path().c_str())) << "every byte put back";
+}
+
+TEST_F(Images, ARunningLookAlikeCanStillBeExamined)
+{
+    FixtureCopy image("server.exe", Folder(), "running.exe");
+    ASSERT_TRUE(image.Made());
+    LookAlikeProcess process(image.Path());
+    ASSERT_TRUE(process.Running());
+    EXPECT_TRUE(IsServerCandidate(image.Path().c_str()));
+    EXPECT_TRUE(MatchesServerSignature(image.Path().c_str()));
+}
+
+TEST(FileStatus, GivesTheSizeOfAFileAndKnowsFoldersAndDriveRoots)
+{
+    DWORD size = 0;
+    EXPECT_TRUE(QueryFileStatus(FixturePath("near-124499.exe").c_str(), &size));
+    EXPECT_EQ(124499u, size);
+    EXPECT_TRUE(QueryFileStatus(SystemDirectory().c_str(), nullptr)) << "a folder";
+    EXPECT_TRUE(QueryFileStatus("C:\\", nullptr)) << "the root of a drive";
+    EXPECT_FALSE(QueryFileStatus((SystemDirectory() + "\\no such file.dll").c_str(), &size));
+}
+
+TEST(FileStatus, NamesWithWildcardsFail)
+{
+    EXPECT_FALSE(QueryFileStatus((FixturePath("server") + ".ex?").c_str(), nullptr));
+    EXPECT_FALSE(QueryFileStatus((FixturePath("server") + "*").c_str(), nullptr));
+}
+
+struct TrimCase {
+    std::string text;
+    std::string expected;
+};
+
+TEST(TrimSpaces, RemovesWhiteSpaceAtBothEndsAndKeepsItInside)
+{
+    TrimCase cases[] = {
+        {"  a b  ", "a b"},
+        {"a b", "a b"},
+        {"", ""},
+        {" \t \t", ""},
+        {"\t\n\v\f\r x \t\n\v\f\r", "x"},
+        {"   lead", "lead"},
+        {"trail   ", "trail"},
+        {"\xA0word\xA0", "\xA0word\xA0"}, // bytes from 0x80 up are not white space
+        {"\x08word\x0E", "\x08word\x0E"}, // neither are the neighbours of the range
+    };
+    for (const auto& c : cases) {
+        std::string buffer = c.text + '\0' + "SENTINEL";
+        TrimSpaces(buffer.data());
+        EXPECT_EQ(c.expected, std::string(buffer.c_str())) << "from \"" << c.text << "\"";
+        EXPECT_EQ("SENTINEL", buffer.substr(c.text.size() + 1)) << "written past the text";
+    }
+    TrimSpaces(nullptr); // an absent text is left alone
+}
+
+TEST(TrimSpaces, HandlesAVeryLongTextWhole)
+{
+    std::string inner = std::string(70000, 'x') + "  middle  " + std::string(70000, 'y');
+    std::string buffer = std::string(5000, ' ') + inner + std::string(5000, '\t');
+    TrimSpaces(buffer.data());
+    EXPECT_EQ(inner.size(), std::string(buffer.c_str()).size());
+    EXPECT_EQ(inner, std::string(buffer.c_str()));
+}
+
+} // namespace

@@ -1,0 +1,113 @@
+// The process list against real running look-alikes: every entry carries the
+// full path of its image, whatever the platform's snapshot gives.
+#include <gtest/gtest.h>
+#include <set>
+#include <string>
+#include "Fixtures.h"
+#include "scan/Scan.h"
+
+namespace {
+
+// The entry for `id` in a fresh list, or an empty path when there is none.
+std::string ListedPath(DWORD id)
+{
+    ProcessList list;
+    if (!list.Take())
+        return "<no snapshot>";
+    for (const ProcessEntry& entry : list.Entries()) {
+        if (entry.id == id)
+            return entry.path.data();
+    }
+    return "";
+}
+
+std::string OwnImagePath()
+{
+    char path[MAX_PATH] = "";
+    GetModuleFileNameA(nullptr, path, sizeof path);
+    return path;
+}
+
+TEST(ProcessList, ListsThisProcessUnderItsFullPath)
+{
+    EXPECT_STRCASEEQ(OwnImagePath().c_str(), ListedPath(GetCurrentProcessId()).c_str());
+}
+
+TEST(ProcessList, EveryEntryHoldsAFullPathAndNoIdTwice)
+{
+    ProcessList list;
+    ASSERT_TRUE(list.Take());
+    ASSERT_FALSE(list.Entries().empty());
+    std::set<DWORD> ids;
+    for (const ProcessEntry& entry : list.Entries()) {
+        std::string path = entry.path.data();
+        EXPECT_NE(std::string::npos, path.find('\\')) << "entry " << entry.id << ": " << path;
+        EXPECT_TRUE(ids.insert(entry.id).second) << "id " << entry.id << " listed twice";
+    }
+}
+
+TEST(ProcessList, ALookAlikeStartedFromAFolderWithSpacesIsListedUnderThatPath)
+{
+    std::string folder = TempFolder() + "\\process list\\with spaces in it";
+    ASSERT_TRUE(MakeFolder(folder));
+    FixtureCopy image("server.exe", folder, "look alike server.exe");
+    ASSERT_TRUE(image.Made());
+    LookAlikeProcess process(image.Path());
+    ASSERT_TRUE(process.Running());
+    EXPECT_STRCASEEQ(image.Path().c_str(), ListedPath(process.Id()).c_str());
+    EXPECT_TRUE(process.Running()) << "the look-alike must keep running until it is ended";
+}
+
+TEST(ProcessList, TheServersOwnNameInTheSystemDirectoryIsListedInFull)
+{
+    FixtureCopy image("server.exe", SystemDirectory(), " .exe");
+    ASSERT_TRUE(image.Made());
+    LookAlikeProcess process(image.Path());
+    ASSERT_TRUE(process.Running());
+    EXPECT_STRCASEEQ((SystemDirectory() + "\\ .exe").c_str(), ListedPath(process.Id()).c_str());
+}
+
+TEST(ProcessList, AProcessWhosePathCannotBeAskedIsPassedOver)
+{
+    FixtureCopy image("server.exe", TempFolder(), "sealed.exe");
+    ASSERT_TRUE(image.Made());
+    LookAlikeProcess process;
+    ASSERT_TRUE(process.StartSealed(image.Path()));
+    ASSERT_TRUE(process.Running());
+    EXPECT_EQ("", ListedPath(process.Id())) << "no entry without a full path";
+
+    PathBuffer out;
+    out.fill('#');
+    EXPECT_FALSE(ResolveImagePath(process.Id(), "sealed.exe", out));
+    EXPECT_EQ('#', out[0]) << "nothing is written for a path that was not found";
+}
+
+TEST(ProcessList, AnEndedProcessIsNoLongerListed)
+{
+    FixtureCopy image("ordinary.exe", TempFolder(), "ended.exe");
+    ASSERT_TRUE(image.Made());
+    LookAlikeProcess process(image.Path());
+    DWORD id = process.Id();
+    ASSERT_STRCASEEQ(image.Path().c_str(), ListedPath(id).c_str());
+    process.End();
+    EXPECT_EQ("", ListedPath(id)) << "the snapshot no longer holds it, though Wine still "
+                                     "lets its id be opened for a moment";
+}
+
+TEST(ResolveImagePath, AFullPathFromTheSnapshotIsTakenAsItStands)
+{
+    // Windows 95/98 give the full path in the snapshot itself; the id is
+    // then not asked about at all.
+    PathBuffer out;
+    ASSERT_TRUE(ResolveImagePath(0, "C:\\WINDOWS\\SYSTEM\\ .EXE", out));
+    EXPECT_STREQ("C:\\WINDOWS\\SYSTEM\\ .EXE", out.data());
+}
+
+TEST(ResolveImagePath, ABaseNameIsResolvedByTheProcessId)
+{
+    PathBuffer out;
+    ASSERT_TRUE(ResolveImagePath(GetCurrentProcessId(), "test_processlist.exe", out));
+    EXPECT_STRCASEEQ(OwnImagePath().c_str(), out.data());
+}
+
+} // namespace
