@@ -1,7 +1,137 @@
+#include "app/App.h"
+#include "app/Handles.h"
 #include "scan/Scan.h"
+#include "settings/Settings.h"
 
 int ScanPass;
+RestartFunction RestartComputer = RestartWindows;
+
+namespace {
+
+constexpr char DropperDllName[] = "\\windll.dll";
+
+struct AutostartKey {
+    HKEY root;
+    const char* path;
+};
+
+// Scanned in this order in each pass.
+const std::array<AutostartKey, 6> AutostartKeys = {{
+    {HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\RunServices"},
+    {HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Run"},
+    {HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\Run"},
+    {HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\RunServicesOnce"},
+    {HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce"},
+    {HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce"},
+}};
+
+constexpr char RebootOffer[] =
+    "Grimlatch is running on your computer, but has not actually installed itself.  The "
+    "easiest way to get rid of it is to reboot your computer.\n\nCan we reboot your computer "
+    "now?";
+
+UINT const RestartFlags = EWX_SHUTDOWN | EWX_REBOOT;
+
+// The path is built whole or not at all. Left empty, it names no file, so a
+// cycle that cannot build it never mistakes an older path for the DLL.
+bool BuildDropperDllPath()
+{
+    DropperDllPath[0] = '\0';
+    PathBuffer directory;
+    UINT length = GetSystemDirectoryA(directory.data(), PathBufferSize);
+    if (length == 0 || length + sizeof DropperDllName > PathBufferSize)
+        return false;
+    lstrcpyA(DropperDllPath.data(), directory.data());
+    lstrcatA(DropperDllPath.data(), DropperDllName);
+    return true;
+}
+
+// The first pass only removes servers that identify themselves; the second
+// may ask. The DLL is tested again before every key, because an elimination
+// deletes it, and with it the reason to go on scanning the keys.
+void ScanAutostartKeys(const ProcessList& snapshot)
+{
+    for (int pass : {0, 1}) {
+        ScanPass = pass;
+        for (const AutostartKey& key : AutostartKeys) {
+            if (IsDropperDllActive())
+                ScanAutostartKey(key.root, key.path, snapshot);
+        }
+    }
+}
+
+// The dropper's presence without a running server means it has not finished
+// installing; a restart ends whatever it started.
+void RemoveDropperAndOfferRestart()
+{
+    DeleteFileA(DropperDllPath.data());
+    if (ShowNotice(NoticeOwner, RebootOffer, NoticeCaption, MB_YESNOCANCEL) == IDYES)
+        RestartComputer(RestartFlags, 0);
+}
+
+template <typename Fn> Fn Lookup(HMODULE module, const char* name)
+{
+    if (module == nullptr)
+        return nullptr;
+    return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
+} // namespace
 
 void RunScanCycle()
 {
+    if (!BuildDropperDllPath())
+        return;
+    if (!IsDropperDllActive() && EnhancedScanning == 0)
+        return;
+    {
+        ProcessList snapshot;
+        if (snapshot.Take()) {
+            ScanAutostartKeys(snapshot);
+            if (IsDropperDllActive() || EnhancedScanning != 0)
+                SweepProcesses(snapshot);
+        }
+    } // the snapshot is released here, before any restart is offered
+    if (IsDropperDllActive())
+        RemoveDropperAndOfferRestart();
+}
+
+// The security calls are looked up at run time: Windows 95 lacks them and
+// Windows 98 has them as stubs that fail, and neither needs the privilege.
+bool EnableShutdownPrivilege()
+{
+    using OpenProcessTokenFn = BOOL(WINAPI*)(HANDLE, DWORD, HANDLE*);
+    using LookupPrivilegeValueFn = BOOL(WINAPI*)(const char*, const char*, LUID*);
+    using AdjustTokenPrivilegesFn =
+        BOOL(WINAPI*)(HANDLE, BOOL, TOKEN_PRIVILEGES*, DWORD, TOKEN_PRIVILEGES*, DWORD*);
+    HMODULE advapi = GetModuleHandleA("advapi32.dll");
+    auto openToken = Lookup<OpenProcessTokenFn>(advapi, "OpenProcessToken");
+    auto lookupPrivilege = Lookup<LookupPrivilegeValueFn>(advapi, "LookupPrivilegeValueA");
+    auto adjustPrivileges = Lookup<AdjustTokenPrivilegesFn>(advapi, "AdjustTokenPrivileges");
+    if (!openToken || !lookupPrivilege || !adjustPrivileges)
+        return false;
+
+    HANDLE token = nullptr;
+    if (!openToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token))
+        return false;
+    KernelHandle tokenOwner(token);
+    TOKEN_PRIVILEGES privileges = {};
+    privileges.PrivilegeCount = 1;
+    privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+    if (!lookupPrivilege(nullptr, SE_SHUTDOWN_NAME, &privileges.Privileges[0].Luid))
+        return false;
+    // The call succeeds even when the token lacks the privilege; only the
+    // last error tells whether it was granted.
+    SetLastError(ERROR_SUCCESS);
+    if (!adjustPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr))
+        return false;
+    return GetLastError() == ERROR_SUCCESS;
+}
+
+// Without the privilege the NT family refuses the restart; the request is
+// made all the same, since Windows 95/98 need none.
+void RestartWindows(UINT flags, DWORD reason)
+{
+    EnableShutdownPrivilege();
+    ExitWindowsEx(flags, reason);
 }

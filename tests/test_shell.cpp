@@ -2,9 +2,11 @@
 // scan notices, and the resources built into Zorvane.exe.
 #include <gtest/gtest.h>
 #include <vector>
+#include "Fixtures.h"
 #include "Notices.h"
 #include "Zorvane.h"
 #include "app/App.h"
+#include "scan/Scan.h"
 
 namespace {
 
@@ -99,8 +101,11 @@ TEST_F(Shell, ScanTickClearsTheFlagAndRearmsTheTimerForThirtySeconds)
 {
     SetTimer(MainWindow, ScanTimer, 60000, nullptr);
     FoundThisCycle = 1;
+    lstrcpyA(DropperDllPath.data(), "stale");
     SendMessageA(MainWindow, WM_TIMER, ScanTimer, 0);
     EXPECT_EQ(0, FoundThisCycle) << "the flag is cleared before the scan";
+    EXPECT_STRCASEEQ((SystemDirectory() + "\\windll.dll").c_str(), DropperDllPath.data())
+        << "the tick must run a scan cycle, which rebuilds the DLL path";
     EXPECT_EQ(0, ScanTicksWithin(1500)) << "with nothing found the next tick is 30 s away";
     EXPECT_TRUE(KillTimer(MainWindow, ScanTimer)) << "the timer must be armed again";
 }
@@ -119,9 +124,11 @@ TEST_F(Shell, MainWindowClassUsesButtonFaceAndStockIconAndCursor)
 TEST_F(Shell, OtherTimerIdsStartNoScan)
 {
     FoundThisCycle = 1;
+    lstrcpyA(DropperDllPath.data(), "stale");
     SendMessageA(MainWindow, WM_TIMER, 7, 0);
     SendMessageA(MainWindow, WM_TIMER, 0, 0);
     EXPECT_EQ(1, FoundThisCycle);
+    EXPECT_STREQ("stale", DropperDllPath.data()) << "no scan cycle may have run";
     EXPECT_FALSE(KillTimer(MainWindow, ScanTimer)) << "no scan timer may be armed";
 }
 

@@ -1,0 +1,263 @@
+// The scan cycle seen from outside, in the real machine: the dropper DLL in
+// the real system directory, look-alikes running as real processes, their
+// autostart values in the real registry, and every notice read off the screen.
+// The restart itself is replaced by a recorder, so that a Yes ends no session.
+#include <gtest/gtest.h>
+#include <string>
+#include <utility>
+#include <vector>
+#include "Fixtures.h"
+#include "app/App.h"
+#include "scan/Scan.h"
+#include "settings/Settings.h"
+
+namespace {
+
+RestartFunction const RestartAtStart = RestartComputer;
+
+std::vector<std::pair<UINT, DWORD>> Restarts;
+
+void RecordRestart(UINT flags, DWORD reason)
+{
+    Restarts.emplace_back(flags, reason);
+}
+
+constexpr char RebootOffer[] =
+    "Grimlatch is running on your computer, but has not actually installed itself.  The "
+    "easiest way to get rid of it is to reboot your computer.\n\nCan we reboot your computer "
+    "now?";
+
+char const RunServices[] = "Software\\Microsoft\\Windows\\CurrentVersion\\RunServices";
+char const RunKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+char const RunOnce[] = "Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
+
+std::string Question(const std::string& imagePath)
+{
+    return "Grimlatch is running on your computer!\n\n" + imagePath +
+           "\n\nIf this file is Grimlatch, it will be eliminated.\n\nPlease confirm: is this the "
+           "Grimlatch file?";
+}
+
+bool StartsWith(const std::string& text, const std::string& start)
+{
+    return text.compare(0, start.size(), start) == 0;
+}
+
+class ScanCycle : public ::testing::Test {
+protected:
+    static std::string Folder() { return TempFolder() + "\\scan cycle"; }
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(MakeFolder(Folder()));
+        AppInstance = GetModuleHandleA(nullptr);
+        NoticeOwner = nullptr;
+        RestartComputer = RecordRestart; // never the real restart in this program
+        Restarts.clear();
+        EnhancedScanning = 0;
+        FoundThisCycle = 0;
+        RemoveDropperDll();
+    }
+    void TearDown() override
+    {
+        RemoveDropperDll();
+        for (const auto& [root, key, name] : values_)
+            DeleteRegistryValue(root, key, name);
+        DeleteFileA((Folder() + "\\GrimlatchRemoved.exe").c_str());
+    }
+
+    // An autostart value that is deleted again after the test.
+    void Register(HKEY root, const char* key, const std::string& name, const std::string& data)
+    {
+        ASSERT_TRUE(WriteRegistryString(root, key, name, data));
+        values_.push_back({root, key, name});
+    }
+
+    // Runs one cycle, answering its notices with `buttons` in turn (Cancel
+    // after those), and gives back every notice that it showed.
+    std::vector<Notice> RunCycle(std::vector<int> buttons = {},
+                                 std::function<void()> onShown = nullptr)
+    {
+        NoticeRecorder recorder(std::move(buttons), IDCANCEL, std::move(onShown));
+        RunScanCycle();
+        return recorder.Stop();
+    }
+
+private:
+    struct Value {
+        HKEY root;
+        std::string key;
+        std::string name;
+    };
+    std::vector<Value> values_;
+};
+
+TEST_F(ScanCycle, WithNoDllAndEnhancedScanningOffNothingIsTouched)
+{
+    FixtureCopy server("server.exe", Folder(), "quiet server.exe");
+    ASSERT_TRUE(server.Made());
+    LookAlikeProcess process(server.Path());
+    Register(HKEY_CURRENT_USER, RunKey, "ZorvaneTestQuiet", server.Path());
+    lstrcpyA(DropperDllPath.data(), "stale");
+
+    std::vector<Notice> notices = RunCycle({IDYES});
+
+    EXPECT_STRCASEEQ(DropperDllFile().c_str(), DropperDllPath.data())
+        << "the path is rebuilt at the start of every cycle";
+    EXPECT_TRUE(notices.empty()) << notices.front().text;
+    EXPECT_TRUE(process.Running());
+    EXPECT_TRUE(RegistryValueExists(HKEY_CURRENT_USER, RunKey, "ZorvaneTestQuiet"));
+    EXPECT_TRUE(FileExists(server.Path()));
+    EXPECT_EQ(0, FoundThisCycle);
+}
+
+TEST_F(ScanCycle, ANearMissDllIsNeitherDeletedNorOfferedAbout)
+{
+    FixtureCopy candidate("candidate.exe", Folder(), "near miss candidate.exe");
+    ASSERT_TRUE(candidate.Made());
+    LookAlikeProcess process(candidate.Path());
+    Register(HKEY_CURRENT_USER, RunKey, "ZorvaneTestNearMiss", candidate.Path());
+    for (const char* fixture : {"windll-8191.dll", "windll-8193.dll"}) {
+        ASSERT_TRUE(PlantDropperDll(fixture));
+        std::vector<Notice> notices = RunCycle();
+        EXPECT_TRUE(notices.empty()) << fixture << " must start no key scan and no offer";
+        EXPECT_TRUE(FileExists(DropperDllFile())) << fixture << " must not be deleted";
+    }
+    {
+        FixtureCopy dll("windll.dll", SystemDirectory(), "windll.dll");
+        ASSERT_TRUE(dll.Made());
+        dll.Poke(1546, 0x31);
+        EXPECT_TRUE(RunCycle().empty()) << "other code bytes count as no DLL";
+        EXPECT_TRUE(FileExists(DropperDllFile()));
+    }
+    EXPECT_TRUE(Restarts.empty());
+}
+
+TEST_F(ScanCycle, AGenuineDllIsDeletedBeforeTheRebootOfferIsShown)
+{
+    ASSERT_TRUE(PlantDropperDll());
+    bool presentDuringOffer = true;
+    std::vector<Notice> notices =
+        RunCycle({IDNO}, [&] { presentDuringOffer = FileExists(DropperDllFile()); });
+
+    ASSERT_EQ(1u, notices.size()) << "no server runs, so the offer is the only notice";
+    EXPECT_EQ(RebootOffer, notices[0].text);
+    EXPECT_EQ("Cancel Yes No", notices[0].buttons);
+    EXPECT_FALSE(presentDuringOffer) << "the DLL must be gone before the user is asked";
+    EXPECT_FALSE(FileExists(DropperDllFile()));
+    EXPECT_TRUE(Restarts.empty()) << "No must not restart the computer";
+}
+
+TEST_F(ScanCycle, YesToTheOfferRestartsWithShutdownAndReboot)
+{
+    ASSERT_TRUE(PlantDropperDll());
+    std::vector<Notice> notices = RunCycle({IDYES});
+    ASSERT_EQ(1u, notices.size());
+    EXPECT_EQ(RebootOffer, notices[0].text);
+    ASSERT_EQ(1u, Restarts.size());
+    EXPECT_EQ(3u, Restarts[0].first) << "EWX_SHUTDOWN | EWX_REBOOT";
+    EXPECT_EQ(0u, Restarts[0].second);
+}
+
+TEST_F(ScanCycle, NoCancelOrAClosedOfferDoNothingMore)
+{
+    for (int answer : {IDNO, IDCANCEL, 0}) {
+        ASSERT_TRUE(PlantDropperDll());
+        std::vector<Notice> notices = RunCycle({answer});
+        ASSERT_EQ(1u, notices.size()) << "answer " << answer;
+        EXPECT_EQ(RebootOffer, notices[0].text);
+        EXPECT_FALSE(FileExists(DropperDllFile())) << "deleted whatever the answer";
+    }
+    EXPECT_TRUE(Restarts.empty());
+    ASSERT_TRUE(PlantDropperDll());
+    EXPECT_EQ(1u, RunCycle({IDNO}).size()) << "a DLL that comes back is offered about again";
+}
+
+// Questions come only in the second pass, key by key in table order; Cancel
+// ends one key's scan, not the cycle.
+TEST_F(ScanCycle, TheAskingPassGoesThroughTheKeysInOrderAndCancelEndsOnlyOneKey)
+{
+    FixtureCopy first("candidate.exe", Folder(), "first candidate.exe");
+    FixtureCopy last("candidate.exe", Folder(), "last candidate.exe");
+    ASSERT_TRUE(first.Made() && last.Made());
+    LookAlikeProcess firstProcess(first.Path()), lastProcess(last.Path());
+    Register(HKEY_CURRENT_USER, RunOnce, "ZorvaneTestLast", last.Path());
+    Register(HKEY_LOCAL_MACHINE, RunServices, "ZorvaneTestFirst", first.Path());
+    ASSERT_TRUE(PlantDropperDll());
+
+    std::vector<Notice> notices = RunCycle({IDCANCEL, IDNO, IDNO});
+
+    ASSERT_EQ(3u, notices.size());
+    EXPECT_EQ(Question(first.Path()), notices[0].text) << "RunServices comes first";
+    EXPECT_EQ(Question(last.Path()), notices[1].text) << "RunOnce of the user comes last";
+    EXPECT_EQ(RebootOffer, notices[2].text) << "no server was found, so the DLL goes";
+    EXPECT_TRUE(firstProcess.Running() && lastProcess.Running());
+    EXPECT_TRUE(RegistryValueExists(HKEY_LOCAL_MACHINE, RunServices, "ZorvaneTestFirst"));
+    EXPECT_TRUE(RegistryValueExists(HKEY_CURRENT_USER, RunOnce, "ZorvaneTestLast"));
+    EXPECT_EQ(0, FoundThisCycle);
+}
+
+// A server that names itself is removed in the silent pass, under the last
+// key, before a candidate under the first key is ever asked about; with the
+// DLL gone, nothing else is scanned and no restart is offered.
+TEST_F(ScanCycle, TheSilentPassRemovesAServerBeforeAnyQuestion)
+{
+    FixtureCopy candidate("candidate.exe", Folder(), "uncertain.exe");
+    FixtureCopy server("server.exe", Folder(), "certain.exe");
+    ASSERT_TRUE(candidate.Made() && server.Made());
+    LookAlikeProcess candidateProcess(candidate.Path()), serverProcess(server.Path());
+    Register(HKEY_LOCAL_MACHINE, RunServices, "ZorvaneTestUncertain", candidate.Path());
+    Register(HKEY_CURRENT_USER, RunOnce, "ZorvaneTestCertain", server.Path());
+    ASSERT_TRUE(PlantDropperDll());
+
+    std::vector<Notice> notices = RunCycle({IDOK});
+
+    ASSERT_EQ(1u, notices.size()) << "only the report: no question, no offer";
+    EXPECT_TRUE(StartsWith(notices[0].text, "Grimlatch was found installed and running"))
+        << notices[0].text;
+    EXPECT_EQ(1, FoundThisCycle);
+    EXPECT_FALSE(serverProcess.Running());
+    EXPECT_FALSE(RegistryValueExists(HKEY_CURRENT_USER, RunOnce, "ZorvaneTestCertain"));
+    EXPECT_TRUE(RegistryValueExists(HKEY_LOCAL_MACHINE, RunServices, "ZorvaneTestUncertain"));
+    EXPECT_TRUE(candidateProcess.Running());
+    EXPECT_FALSE(FileExists(DropperDllFile()));
+    EXPECT_TRUE(Restarts.empty());
+}
+
+TEST_F(ScanCycle, EnhancedScanningAloneSweepsTheProcessesButScansNoKey)
+{
+    FixtureCopy server("server.exe", Folder(), "unregistered server.exe");
+    FixtureCopy candidate("candidate.exe", Folder(), "registered candidate.exe");
+    ASSERT_TRUE(server.Made() && candidate.Made());
+    LookAlikeProcess serverProcess(server.Path()), candidateProcess(candidate.Path());
+    Register(HKEY_CURRENT_USER, RunKey, "ZorvaneTestRegistered", candidate.Path());
+    EnhancedScanning = 1;
+
+    std::vector<Notice> notices = RunCycle({IDNO});
+
+    ASSERT_EQ(1u, notices.size()) << "the sweep asks about the server; no key is scanned";
+    EXPECT_EQ(Question(server.Path()), notices[0].text);
+    EXPECT_TRUE(serverProcess.Running()) << "No leaves it alone";
+    EXPECT_TRUE(Restarts.empty());
+}
+
+TEST(Restart, TheRealRestartIsUsedUnlessReplaced)
+{
+    EXPECT_EQ(&RestartWindows, RestartAtStart);
+}
+
+TEST(Restart, TheShutdownPrivilegeIsEnabled)
+{
+    ASSERT_TRUE(EnableShutdownPrivilege());
+    HANDLE token = nullptr;
+    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token));
+    LUID shutdown = {};
+    ASSERT_TRUE(LookupPrivilegeValueA(nullptr, SE_SHUTDOWN_NAME, &shutdown));
+    PRIVILEGE_SET wanted = {1, PRIVILEGE_SET_ALL_NECESSARY, {{shutdown, 0}}};
+    BOOL enabled = FALSE;
+    ASSERT_TRUE(PrivilegeCheck(token, &wanted, &enabled));
+    CloseHandle(token);
+    EXPECT_TRUE(enabled) << "the NT family refuses a restart without it";
+}
+
+} // namespace
