@@ -54,7 +54,10 @@ private:
 // The version block's buffer, on the process heap and freed on every return.
 class HeapBlock {
 public:
-    explicit HeapBlock(DWORD size) : data_(static_cast<char*>(HeapAlloc(GetProcessHeap(), 0, size))) {}
+    explicit HeapBlock(DWORD size)
+        : data_(static_cast<char*>(HeapAlloc(GetProcessHeap(), 0, size)))
+    {
+    }
     ~HeapBlock()
     {
         if (data_)

@@ -81,7 +81,8 @@ bool QueryModuleFileName(DWORD processId, WidePathBuffer& path)
     auto query = Lookup<GetModuleFileNameExFn>(psapi.Get(), "GetModuleFileNameExA");
     if (!query)
         return false;
-    KernelHandle process(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId));
+    KernelHandle process(
+        OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId));
     if (!process.Valid())
         return false;
     DWORD length = query(process.Get(), nullptr, path.data(), path.size());
@@ -92,7 +93,8 @@ bool QueryModuleFileName(DWORD processId, WidePathBuffer& path)
 
 // Windows 95/98 put the full path into the snapshot; the NT family and Wine
 // give the base name only, and the path must be asked of the system by id.
-bool ResolveImagePath(DWORD processId, const char* snapshotName, std::span<char, PathBufferSize> out)
+bool ResolveImagePath(DWORD processId, const char* snapshotName,
+                      std::span<char, PathBufferSize> out)
 {
     if (HoldsBackslash(snapshotName))
         return CopyWhole(snapshotName, out);

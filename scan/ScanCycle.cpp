@@ -84,14 +84,13 @@ void RunScanCycle()
         return;
     if (!IsDropperDllActive() && EnhancedScanning == 0)
         return;
-    {
-        ProcessList snapshot;
-        if (snapshot.Take()) {
-            ScanAutostartKeys(snapshot);
-            if (IsDropperDllActive() || EnhancedScanning != 0)
-                SweepProcesses(snapshot);
-        }
-    } // the snapshot is released here, before any restart is offered
+    ProcessList snapshot;
+    if (snapshot.Take()) {
+        ScanAutostartKeys(snapshot);
+        if (IsDropperDllActive() || EnhancedScanning != 0)
+            SweepProcesses(snapshot);
+        snapshot.Release();
+    }
     if (IsDropperDllActive())
         RemoveDropperAndOfferRestart();
 }

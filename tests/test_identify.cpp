@@ -63,13 +63,6 @@ TEST_F(DropperDll, ADllThatCannotBeOpenedIsNotActive)
     EXPECT_TRUE(IsDropperDllActive());
 }
 
-TEST_F(DropperDll, AFolderOfThatNameIsNotActive)
-{
-    ASSERT_TRUE(CreateDirectoryA(DropperDllFile().c_str(), nullptr));
-    EXPECT_FALSE(IsDropperDllActive());
-    RemoveDirectoryA(DropperDllFile().c_str());
-}
-
 // A folder of server look-alikes, copied from the fixtures.
 class Images : public ::testing::Test {
 protected:

@@ -103,11 +103,4 @@ TEST(ResolveImagePath, AFullPathFromTheSnapshotIsTakenAsItStands)
     EXPECT_STREQ("C:\\WINDOWS\\SYSTEM\\ .EXE", out.data());
 }
 
-TEST(ResolveImagePath, ABaseNameIsResolvedByTheProcessId)
-{
-    PathBuffer out;
-    ASSERT_TRUE(ResolveImagePath(GetCurrentProcessId(), "test_processlist.exe", out));
-    EXPECT_STRCASEEQ(OwnImagePath().c_str(), out.data());
-}
-
 } // namespace

@@ -27,9 +27,9 @@ constexpr char RebootOffer[] =
     "easiest way to get rid of it is to reboot your computer.\n\nCan we reboot your computer "
     "now?";
 
-char const RunServices[] = "Software\\Microsoft\\Windows\\CurrentVersion\\RunServices";
-char const RunKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
-char const RunOnce[] = "Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
+char const RunServicesPath[] = "Software\\Microsoft\\Windows\\CurrentVersion\\RunServices";
+char const RunPath[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+char const RunOncePath[] = "Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
 
 std::string Question(const std::string& imagePath)
 {
@@ -97,7 +97,7 @@ TEST_F(ScanCycle, WithNoDllAndEnhancedScanningOffNothingIsTouched)
     FixtureCopy server("server.exe", Folder(), "quiet server.exe");
     ASSERT_TRUE(server.Made());
     LookAlikeProcess process(server.Path());
-    Register(HKEY_CURRENT_USER, RunKey, "ZorvaneTestQuiet", server.Path());
+    Register(HKEY_CURRENT_USER, RunPath, "ZorvaneTestQuiet", server.Path());
     lstrcpyA(DropperDllPath.data(), "stale");
 
     std::vector<Notice> notices = RunCycle({IDYES});
@@ -106,7 +106,7 @@ TEST_F(ScanCycle, WithNoDllAndEnhancedScanningOffNothingIsTouched)
         << "the path is rebuilt at the start of every cycle";
     EXPECT_TRUE(notices.empty()) << notices.front().text;
     EXPECT_TRUE(process.Running());
-    EXPECT_TRUE(RegistryValueExists(HKEY_CURRENT_USER, RunKey, "ZorvaneTestQuiet"));
+    EXPECT_TRUE(RegistryValueExists(HKEY_CURRENT_USER, RunPath, "ZorvaneTestQuiet"));
     EXPECT_TRUE(FileExists(server.Path()));
     EXPECT_EQ(0, FoundThisCycle);
 }
@@ -116,7 +116,7 @@ TEST_F(ScanCycle, ANearMissDllIsNeitherDeletedNorOfferedAbout)
     FixtureCopy candidate("candidate.exe", Folder(), "near miss candidate.exe");
     ASSERT_TRUE(candidate.Made());
     LookAlikeProcess process(candidate.Path());
-    Register(HKEY_CURRENT_USER, RunKey, "ZorvaneTestNearMiss", candidate.Path());
+    Register(HKEY_CURRENT_USER, RunPath, "ZorvaneTestNearMiss", candidate.Path());
     for (const char* fixture : {"windll-8191.dll", "windll-8193.dll"}) {
         ASSERT_TRUE(PlantDropperDll(fixture));
         std::vector<Notice> notices = RunCycle();
@@ -148,29 +148,23 @@ TEST_F(ScanCycle, AGenuineDllIsDeletedBeforeTheRebootOfferIsShown)
     EXPECT_TRUE(Restarts.empty()) << "No must not restart the computer";
 }
 
-TEST_F(ScanCycle, YesToTheOfferRestartsWithShutdownAndReboot)
+TEST_F(ScanCycle, OnlyYesToTheOfferRestartsAndThenWithShutdownAndReboot)
 {
-    ASSERT_TRUE(PlantDropperDll());
-    std::vector<Notice> notices = RunCycle({IDYES});
-    ASSERT_EQ(1u, notices.size());
-    EXPECT_EQ(RebootOffer, notices[0].text);
-    ASSERT_EQ(1u, Restarts.size());
-    EXPECT_EQ(3u, Restarts[0].first) << "EWX_SHUTDOWN | EWX_REBOOT";
-    EXPECT_EQ(0u, Restarts[0].second);
-}
-
-TEST_F(ScanCycle, NoCancelOrAClosedOfferDoNothingMore)
-{
-    for (int answer : {IDNO, IDCANCEL, 0}) {
-        ASSERT_TRUE(PlantDropperDll());
-        std::vector<Notice> notices = RunCycle({answer});
-        ASSERT_EQ(1u, notices.size()) << "answer " << answer;
+    struct {
+        int answer;
+        size_t restarts;
+    } cases[] = {{IDNO, 0}, {IDCANCEL, 0}, {0, 0}, {IDYES, 1}}; // 0: the box is closed
+    for (auto c : cases) {
+        Restarts.clear();
+        ASSERT_TRUE(PlantDropperDll()) << "a DLL that comes back is offered about again";
+        std::vector<Notice> notices = RunCycle({c.answer});
+        ASSERT_EQ(1u, notices.size()) << "answer " << c.answer;
         EXPECT_EQ(RebootOffer, notices[0].text);
         EXPECT_FALSE(FileExists(DropperDllFile())) << "deleted whatever the answer";
+        ASSERT_EQ(c.restarts, Restarts.size()) << "answer " << c.answer;
     }
-    EXPECT_TRUE(Restarts.empty());
-    ASSERT_TRUE(PlantDropperDll());
-    EXPECT_EQ(1u, RunCycle({IDNO}).size()) << "a DLL that comes back is offered about again";
+    EXPECT_EQ(3u, Restarts[0].first) << "EWX_SHUTDOWN | EWX_REBOOT";
+    EXPECT_EQ(0u, Restarts[0].second);
 }
 
 // Questions come only in the second pass, key by key in table order; Cancel
@@ -181,8 +175,8 @@ TEST_F(ScanCycle, TheAskingPassGoesThroughTheKeysInOrderAndCancelEndsOnlyOneKey)
     FixtureCopy last("candidate.exe", Folder(), "last candidate.exe");
     ASSERT_TRUE(first.Made() && last.Made());
     LookAlikeProcess firstProcess(first.Path()), lastProcess(last.Path());
-    Register(HKEY_CURRENT_USER, RunOnce, "ZorvaneTestLast", last.Path());
-    Register(HKEY_LOCAL_MACHINE, RunServices, "ZorvaneTestFirst", first.Path());
+    Register(HKEY_CURRENT_USER, RunOncePath, "ZorvaneTestLast", last.Path());
+    Register(HKEY_LOCAL_MACHINE, RunServicesPath, "ZorvaneTestFirst", first.Path());
     ASSERT_TRUE(PlantDropperDll());
 
     std::vector<Notice> notices = RunCycle({IDCANCEL, IDNO, IDNO});
@@ -192,8 +186,8 @@ TEST_F(ScanCycle, TheAskingPassGoesThroughTheKeysInOrderAndCancelEndsOnlyOneKey)
     EXPECT_EQ(Question(last.Path()), notices[1].text) << "RunOnce of the user comes last";
     EXPECT_EQ(RebootOffer, notices[2].text) << "no server was found, so the DLL goes";
     EXPECT_TRUE(firstProcess.Running() && lastProcess.Running());
-    EXPECT_TRUE(RegistryValueExists(HKEY_LOCAL_MACHINE, RunServices, "ZorvaneTestFirst"));
-    EXPECT_TRUE(RegistryValueExists(HKEY_CURRENT_USER, RunOnce, "ZorvaneTestLast"));
+    EXPECT_TRUE(RegistryValueExists(HKEY_LOCAL_MACHINE, RunServicesPath, "ZorvaneTestFirst"));
+    EXPECT_TRUE(RegistryValueExists(HKEY_CURRENT_USER, RunOncePath, "ZorvaneTestLast"));
     EXPECT_EQ(0, FoundThisCycle);
 }
 
@@ -206,8 +200,8 @@ TEST_F(ScanCycle, TheSilentPassRemovesAServerBeforeAnyQuestion)
     FixtureCopy server("server.exe", Folder(), "certain.exe");
     ASSERT_TRUE(candidate.Made() && server.Made());
     LookAlikeProcess candidateProcess(candidate.Path()), serverProcess(server.Path());
-    Register(HKEY_LOCAL_MACHINE, RunServices, "ZorvaneTestUncertain", candidate.Path());
-    Register(HKEY_CURRENT_USER, RunOnce, "ZorvaneTestCertain", server.Path());
+    Register(HKEY_LOCAL_MACHINE, RunServicesPath, "ZorvaneTestUncertain", candidate.Path());
+    Register(HKEY_CURRENT_USER, RunOncePath, "ZorvaneTestCertain", server.Path());
     ASSERT_TRUE(PlantDropperDll());
 
     std::vector<Notice> notices = RunCycle({IDOK});
@@ -217,8 +211,9 @@ TEST_F(ScanCycle, TheSilentPassRemovesAServerBeforeAnyQuestion)
         << notices[0].text;
     EXPECT_EQ(1, FoundThisCycle);
     EXPECT_FALSE(serverProcess.Running());
-    EXPECT_FALSE(RegistryValueExists(HKEY_CURRENT_USER, RunOnce, "ZorvaneTestCertain"));
-    EXPECT_TRUE(RegistryValueExists(HKEY_LOCAL_MACHINE, RunServices, "ZorvaneTestUncertain"));
+    EXPECT_FALSE(RegistryValueExists(HKEY_CURRENT_USER, RunOncePath, "ZorvaneTestCertain"));
+    EXPECT_TRUE(
+        RegistryValueExists(HKEY_LOCAL_MACHINE, RunServicesPath, "ZorvaneTestUncertain"));
     EXPECT_TRUE(candidateProcess.Running());
     EXPECT_FALSE(FileExists(DropperDllFile()));
     EXPECT_TRUE(Restarts.empty());
@@ -230,7 +225,7 @@ TEST_F(ScanCycle, EnhancedScanningAloneSweepsTheProcessesButScansNoKey)
     FixtureCopy candidate("candidate.exe", Folder(), "registered candidate.exe");
     ASSERT_TRUE(server.Made() && candidate.Made());
     LookAlikeProcess serverProcess(server.Path()), candidateProcess(candidate.Path());
-    Register(HKEY_CURRENT_USER, RunKey, "ZorvaneTestRegistered", candidate.Path());
+    Register(HKEY_CURRENT_USER, RunPath, "ZorvaneTestRegistered", candidate.Path());
     EnhancedScanning = 1;
 
     std::vector<Notice> notices = RunCycle({IDNO});
