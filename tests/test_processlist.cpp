@@ -103,4 +103,15 @@ TEST(ResolveImagePath, AFullPathFromTheSnapshotIsTakenAsItStands)
     EXPECT_STREQ("C:\\WINDOWS\\SYSTEM\\ .EXE", out.data());
 }
 
+TEST(ResolveImagePath, APathThatDoesNotFitIsRefusedNotCutShort)
+{
+    std::string longest = "C:\\" + std::string(296, 'a'); // 299 characters and the terminator
+    PathBuffer out;
+    ASSERT_TRUE(ResolveImagePath(0, longest.c_str(), out));
+    EXPECT_EQ(longest, out.data());
+    out.fill('#');
+    EXPECT_FALSE(ResolveImagePath(0, (longest + "b").c_str(), out));
+    EXPECT_EQ('#', out[0]) << "nothing is written for a path that does not fit";
+}
+
 } // namespace
