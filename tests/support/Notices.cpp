@@ -5,11 +5,14 @@ namespace {
 
 BOOL CALLBACK TakeNoticeBox(HWND window, LPARAM found)
 {
+    // The class comes first: asking a window of this process for its title
+    // sends it a message, and its thread may be the one waiting for us.
     char cls[64] = "", title[64] = "";
     GetClassNameA(window, cls, sizeof cls);
+    if (lstrcmpA(cls, "#32770") != 0 || !IsWindowVisible(window))
+        return TRUE;
     GetWindowTextA(window, title, sizeof title);
-    if (lstrcmpA(cls, "#32770") == 0 && lstrcmpA(title, NoticeCaption) == 0 &&
-        IsWindowVisible(window)) {
+    if (lstrcmpA(title, NoticeCaption) == 0) {
         *reinterpret_cast<HWND*>(found) = window;
         return FALSE;
     }

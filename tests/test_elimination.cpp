@@ -1,0 +1,431 @@
+// Finding and removing the server: the autostart key scan, the sweep and the
+// elimination sequence, with real look-alike processes, real registry values
+// and real files, and every notice read off the screen.
+#include <gtest/gtest.h>
+#include <string>
+#include <utility>
+#include <vector>
+#include "Fixtures.h"
+#include "app/App.h"
+#include "scan/Scan.h"
+#include "settings/Settings.h"
+
+namespace {
+
+char const RunServices[] = "Software\\Microsoft\\Windows\\CurrentVersion\\RunServices";
+char const RunKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+// A key of the tests' own, for scanning one key directly.
+char const TestKey[] = "Software\\ZorvaneTests\\Autostart";
+
+std::string Upper(std::string text)
+{
+    CharUpperA(text.data());
+    return text;
+}
+
+std::string Question(const std::string& imagePath)
+{
+    return "Grimlatch is running on your computer!\n\n" + imagePath +
+           "\n\nIf this file is Grimlatch, it will be eliminated.\n\nPlease confirm: is this the "
+           "Grimlatch file?";
+}
+
+std::string Report(const std::string& imagePath, const std::string& quarantinePath)
+{
+    return "Grimlatch was found installed and running on this computer.  It has been disabled.  "
+           "The original filename was:\n\n" +
+           imagePath +
+           "\n\nThe Grimlatch file has been made visible and can now be found at:\n\n" +
+           quarantinePath;
+}
+
+std::string FileBytes(const std::string& path)
+{
+    std::string bytes;
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return "<unreadable>";
+    char chunk[65536];
+    DWORD got = 0;
+    while (ReadFile(file, chunk, sizeof chunk, &got, nullptr) && got)
+        bytes.append(chunk, got);
+    CloseHandle(file);
+    return bytes;
+}
+
+bool Contains(const std::string& text, const std::string& part)
+{
+    return text.find(part) != std::string::npos;
+}
+
+bool WaitUntilEnded(LookAlikeProcess& process)
+{
+    for (int i = 0; i < 100 && process.Running(); ++i)
+        Sleep(20);
+    return !process.Running();
+}
+
+class Elimination : public ::testing::Test {
+protected:
+    static std::string Folder() { return TempFolder() + "\\elimination"; }
+    static std::string Quarantine(const std::string& folder)
+    {
+        return folder + "\\GrimlatchRemoved.exe";
+    }
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(MakeFolder(Folder()));
+        AppInstance = GetModuleHandleA(nullptr);
+        NoticeOwner = nullptr;
+        EnhancedScanning = 0;
+        FoundThisCycle = 0;
+        ScanPass = 0;
+        RemoveDropperDll();
+        RegDeleteKeyA(HKEY_CURRENT_USER, TestKey);
+        lstrcpyA(DropperDllPath.data(), DropperDllFile().c_str());
+    }
+    void TearDown() override
+    {
+        RemoveDropperDll();
+        for (const auto& [root, key, name] : values_)
+            DeleteRegistryValue(root, key, name);
+        RegDeleteKeyA(HKEY_CURRENT_USER, TestKey);
+        DeleteFileA(Quarantine(Folder()).c_str());
+        DeleteFileA(Quarantine(SystemDirectory()).c_str());
+        RemoveDirectoryA(Quarantine(Folder()).c_str());
+    }
+
+    void Register(HKEY root, const char* key, const std::string& name, const std::string& data)
+    {
+        ASSERT_TRUE(WriteRegistryString(root, key, name, data));
+        values_.push_back({root, key, name});
+    }
+
+    // Runs `work`, answering its notices with `buttons` in turn (Cancel after those).
+    template <typename Work>
+    std::vector<Notice> Answering(std::vector<int> buttons, Work work)
+    {
+        NoticeRecorder recorder(std::move(buttons), IDCANCEL);
+        work();
+        return recorder.Stop();
+    }
+
+    std::vector<Notice> ScanKey(HKEY root, const char* key, int pass, std::vector<int> buttons = {})
+    {
+        ProcessList snapshot;
+        EXPECT_TRUE(snapshot.Take());
+        ScanPass = pass;
+        return Answering(std::move(buttons), [&] { ScanAutostartKey(root, key, snapshot); });
+    }
+
+private:
+    struct Value {
+        HKEY root;
+        std::string key;
+        std::string name;
+    };
+    std::vector<Value> values_;
+};
+
+// Counts ticks of the scan timer on `window` within `ms`, and when the first came.
+int ScanTicksWithin(HWND window, DWORD ms, DWORD* firstAfter)
+{
+    int ticks = 0;
+    DWORD start = GetTickCount();
+    while (GetTickCount() - start < ms) {
+        MSG msg;
+        while (PeekMessageA(&msg, window, WM_TIMER, WM_TIMER, PM_REMOVE)) {
+            if (msg.wParam == ScanTimer && ticks++ == 0)
+                *firstAfter = GetTickCount() - start;
+        }
+        Sleep(5);
+    }
+    return ticks;
+}
+
+TEST_F(Elimination, TheTypicalEventIsRemovedWithoutAQuestionAndTheNextScanFollowsInASecond)
+{
+    FixtureCopy server("server.exe", SystemDirectory(), " .exe");
+    ASSERT_TRUE(server.Made());
+    // The name alone identifies it: its code bytes need not match.
+    server.Poke(1536, 0x90);
+    LookAlikeProcess process(server.Path());
+    ASSERT_TRUE(process.Running());
+    Register(HKEY_LOCAL_MACHINE, RunServices, "ZorvaneTestTypical", " .exe");
+    ASSERT_TRUE(PlantDropperDll());
+    std::string original = FileBytes(server.Path());
+
+    RegisterMainClass(AppInstance);
+    MainWindow = CreateMainWindow(AppInstance);
+    ASSERT_NE(nullptr, MainWindow);
+    NoticeOwner = MainWindow;
+    std::vector<Notice> notices =
+        Answering({IDOK}, [] { SendMessageA(MainWindow, WM_TIMER, ScanTimer, 0); });
+    DWORD firstAfter = 0;
+    int ticks = ScanTicksWithin(MainWindow, 2500, &firstAfter);
+    DestroyWindow(MainWindow);
+    MSG quit; // WM_DESTROY posted it; left in the queue it would end every later box at once
+    while (PeekMessageA(&quit, nullptr, 0, 0, PM_REMOVE)) {
+    }
+
+    ASSERT_EQ(1u, notices.size()) << "only the report, no question";
+    std::string image = Upper(server.Path());
+    EXPECT_EQ(Report(image, Upper(SystemDirectory()) + "\\GrimlatchRemoved.exe"), notices[0].text);
+    EXPECT_EQ(NoticeOwner, notices[0].owner);
+    EXPECT_EQ("OK", notices[0].buttons);
+    EXPECT_TRUE(WaitUntilEnded(process));
+    EXPECT_FALSE(RegistryValueExists(HKEY_LOCAL_MACHINE, RunServices, "ZorvaneTestTypical"));
+    EXPECT_FALSE(FileExists(server.Path()));
+    EXPECT_FALSE(FileExists(DropperDllFile()));
+    EXPECT_EQ(original, FileBytes(Quarantine(SystemDirectory())))
+        << "the visible copy must hold the server's bytes";
+    EXPECT_GE(ticks, 1) << "a removal is followed by the next scan after 1000 ms";
+    EXPECT_GE(firstAfter, 700u);
+    EXPECT_LE(firstAfter, 1800u);
+}
+
+TEST_F(Elimination, ALookAlikeUnderAnotherNameIsKnownByItsCodeInTheSilentPass)
+{
+    FixtureCopy server("server.exe", Folder(), "svchelper.exe");
+    ASSERT_TRUE(server.Made());
+    LookAlikeProcess process(server.Path());
+    Register(HKEY_CURRENT_USER, TestKey, "helper", server.Path());
+
+    std::vector<Notice> notices = ScanKey(HKEY_CURRENT_USER, TestKey, 0, {IDOK});
+
+    ASSERT_EQ(1u, notices.size());
+    EXPECT_EQ(Report(Upper(server.Path()), Upper(Folder()) + "\\GrimlatchRemoved.exe"),
+              notices[0].text);
+    EXPECT_TRUE(WaitUntilEnded(process));
+    EXPECT_FALSE(RegistryValueExists(HKEY_CURRENT_USER, TestKey, "helper"));
+    EXPECT_EQ(1, FoundThisCycle);
+}
+
+TEST_F(Elimination, ACandidateWithoutNameOrCodeIsOnlyAskedAboutInTheSecondPass)
+{
+    FixtureCopy candidate("candidate.exe", Folder(), "Candidate Copy.exe");
+    ASSERT_TRUE(candidate.Made());
+    LookAlikeProcess process(candidate.Path());
+    Register(HKEY_CURRENT_USER, TestKey, "candidate", candidate.Path());
+
+    EXPECT_TRUE(ScanKey(HKEY_CURRENT_USER, TestKey, 0).empty()) << "pass 0 never asks";
+
+    std::vector<Notice> notices = ScanKey(HKEY_CURRENT_USER, TestKey, 1, {IDNO});
+    ASSERT_EQ(1u, notices.size());
+    EXPECT_EQ(Question(candidate.Path()), notices[0].text) << "the path as the snapshot gives it";
+    EXPECT_EQ("Cancel Yes No", notices[0].buttons);
+    EXPECT_TRUE(process.Running()) << "No leaves everything alone";
+    EXPECT_TRUE(RegistryValueExists(HKEY_CURRENT_USER, TestKey, "candidate"));
+    EXPECT_TRUE(FileExists(candidate.Path()));
+    EXPECT_EQ(0, FoundThisCycle);
+
+    notices = ScanKey(HKEY_CURRENT_USER, TestKey, 1, {IDYES, IDOK});
+    ASSERT_EQ(2u, notices.size());
+    EXPECT_EQ(Report(Upper(candidate.Path()), Upper(Folder()) + "\\GrimlatchRemoved.exe"),
+              notices[1].text);
+    EXPECT_TRUE(WaitUntilEnded(process));
+    EXPECT_FALSE(RegistryValueExists(HKEY_CURRENT_USER, TestKey, "candidate"));
+    EXPECT_FALSE(FileExists(candidate.Path()));
+    EXPECT_TRUE(FileExists(Quarantine(Folder())));
+}
+
+TEST_F(Elimination, CommandsMatchOnlyThePathOrBaseNameAsWrittenIgnoringCase)
+{
+    FixtureCopy candidate("candidate.exe", Folder(), "matchme.exe");
+    ASSERT_TRUE(candidate.Made());
+    LookAlikeProcess process(candidate.Path());
+    struct { std::string data; bool asks; } cases[] = {
+        {Upper(candidate.Path()), true},
+        {"MatchMe.EXE", true},
+        {candidate.Path() + " -autorun", false},
+        {"\"" + candidate.Path() + "\"", false},
+        {"matchme", false},
+    };
+    for (const auto& c : cases) {
+        RegDeleteKeyA(HKEY_CURRENT_USER, TestKey);
+        Register(HKEY_CURRENT_USER, TestKey, "value", c.data);
+        std::vector<Notice> notices = ScanKey(HKEY_CURRENT_USER, TestKey, 1, {IDNO});
+        EXPECT_EQ(c.asks ? 1u : 0u, notices.size()) << "data: " << c.data;
+    }
+    EXPECT_TRUE(process.Running());
+}
+
+TEST_F(Elimination, CancelEndsTheKeyAndItsLaterValuesAreNotAskedAbout)
+{
+    FixtureCopy first("candidate.exe", Folder(), "first.exe");
+    FixtureCopy second("candidate.exe", Folder(), "second.exe");
+    LookAlikeProcess one(first.Path()), two(second.Path());
+    Register(HKEY_CURRENT_USER, TestKey, "first", first.Path());
+    Register(HKEY_CURRENT_USER, TestKey, "second", second.Path());
+
+    std::vector<Notice> notices = ScanKey(HKEY_CURRENT_USER, TestKey, 1, {IDCANCEL, IDYES});
+    ASSERT_EQ(1u, notices.size());
+    EXPECT_EQ(Question(first.Path()), notices[0].text);
+    EXPECT_TRUE(one.Running());
+    EXPECT_TRUE(two.Running());
+
+    notices = ScanKey(HKEY_CURRENT_USER, TestKey, 1, {IDNO, IDNO});
+    EXPECT_EQ(2u, notices.size()) << "without Cancel every value is asked about";
+}
+
+TEST_F(Elimination, AValueTooLongForTheBuffersDoesNotHideTheServerBehindIt)
+{
+    FixtureCopy server("server.exe", Folder(), "hidden.exe");
+    LookAlikeProcess process(server.Path());
+    Register(HKEY_CURRENT_USER, TestKey, std::string(320, 'n'), "x");
+    Register(HKEY_CURRENT_USER, TestKey, "long data", std::string(400, 'd'));
+    Register(HKEY_CURRENT_USER, TestKey, "server", server.Path());
+
+    std::vector<Notice> notices = ScanKey(HKEY_CURRENT_USER, TestKey, 0, {IDOK});
+
+    ASSERT_EQ(1u, notices.size()) << "the server's value must be reached";
+    EXPECT_TRUE(Contains(notices[0].text, Upper(server.Path())));
+    EXPECT_TRUE(WaitUntilEnded(process));
+    EXPECT_FALSE(RegistryValueExists(HKEY_CURRENT_USER, TestKey, "server"));
+}
+
+TEST_F(Elimination, DataWithoutATerminatorNeverMatches)
+{
+    FixtureCopy candidate("candidate.exe", Folder(), "unterminated.exe");
+    LookAlikeProcess process(candidate.Path());
+    HKEY key = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, TestKey, 0, nullptr, 0,
+                                             KEY_WRITE, nullptr, &key, nullptr));
+    const std::string& path = candidate.Path();
+    RegSetValueExA(key, "bare path", 0, REG_BINARY, reinterpret_cast<const BYTE*>(path.data()),
+                   static_cast<DWORD>(path.size()));
+    std::string full(300, 'z');
+    RegSetValueExA(key, "full buffer", 0, REG_BINARY, reinterpret_cast<const BYTE*>(full.data()),
+                   300);
+    RegCloseKey(key);
+
+    EXPECT_TRUE(ScanKey(HKEY_CURRENT_USER, TestKey, 1, {IDNO, IDNO}).empty());
+    EXPECT_TRUE(process.Running());
+}
+
+TEST_F(Elimination, TheSweepAsksAboutASignatureLookAlikeAndLeavesTheRegistryAlone)
+{
+    EnhancedScanning = 1;
+    FixtureCopy server("server.exe", Folder(), "unlisted.exe");
+    FixtureCopy named("candidate.exe", Folder(), " .exe");
+    LookAlikeProcess process(server.Path()), plain(named.Path());
+    Register(HKEY_CURRENT_USER, RunKey, "ZorvaneTestUnlisted", server.Path());
+
+    std::vector<Notice> notices = Answering({IDNO}, [] { RunScanCycle(); });
+    ASSERT_EQ(1u, notices.size()) << "a \" .exe\" without the code is never asked about";
+    EXPECT_EQ(Question(server.Path()), notices[0].text);
+    EXPECT_TRUE(process.Running());
+
+    notices = Answering({IDYES, IDOK}, [] { RunScanCycle(); });
+    ASSERT_EQ(2u, notices.size()) << "No is asked again at the next sweep";
+    EXPECT_EQ(Question(server.Path()), notices[0].text);
+    EXPECT_EQ(Report(Upper(server.Path()), Upper(Folder()) + "\\GrimlatchRemoved.exe"),
+              notices[1].text);
+    EXPECT_TRUE(WaitUntilEnded(process));
+    EXPECT_TRUE(RegistryValueExists(HKEY_CURRENT_USER, RunKey, "ZorvaneTestUnlisted"))
+        << "the sweep does no registry work";
+    EXPECT_TRUE(plain.Running());
+}
+
+TEST_F(Elimination, TwoServersAreRemovedOnePerCycle)
+{
+    EnhancedScanning = 1;
+    FixtureCopy a("server.exe", Folder(), "server a.exe");
+    FixtureCopy b("server.exe", Folder(), "server b.exe");
+    LookAlikeProcess pa(a.Path()), pb(b.Path());
+
+    std::vector<Notice> first = Answering({IDYES, IDOK}, [] { RunScanCycle(); });
+    ASSERT_EQ(2u, first.size());
+    EXPECT_EQ(1, pa.Running() + pb.Running()) << "one server per cycle";
+    std::vector<Notice> second = Answering({IDYES, IDOK}, [] { RunScanCycle(); });
+    ASSERT_EQ(2u, second.size());
+    EXPECT_NE(first[0].text, second[0].text);
+    EXPECT_TRUE(WaitUntilEnded(pa));
+    EXPECT_TRUE(WaitUntilEnded(pb));
+}
+
+TEST_F(Elimination, TheSameServerUnderTwoKeysLosesOnlyTheFirstValue)
+{
+    FixtureCopy server("server.exe", Folder(), "twice.exe");
+    LookAlikeProcess process(server.Path());
+    Register(HKEY_LOCAL_MACHINE, RunKey, "ZorvaneTestTwice", server.Path());
+    Register(HKEY_CURRENT_USER, RunKey, "ZorvaneTestTwice", server.Path());
+    ASSERT_TRUE(PlantDropperDll());
+
+    std::vector<Notice> notices = Answering({IDOK}, [] { RunScanCycle(); });
+
+    ASSERT_EQ(1u, notices.size());
+    EXPECT_FALSE(RegistryValueExists(HKEY_LOCAL_MACHINE, RunKey, "ZorvaneTestTwice"));
+    EXPECT_TRUE(RegistryValueExists(HKEY_CURRENT_USER, RunKey, "ZorvaneTestTwice"))
+        << "with the DLL gone no further key is scanned";
+}
+
+TEST_F(Elimination, AProcessIdNowHeldByAnotherProgramIsNotTerminated)
+{
+    FixtureCopy server("server.exe", Folder(), "stale.exe");
+    FixtureCopy ordinary("ordinary.exe", Folder(), "bystander.exe");
+    LookAlikeProcess bystander(ordinary.Path());
+    ProcessEntry stale;
+    stale.id = bystander.Id(); // the server has ended and its id went to another program
+    lstrcpyA(stale.path.data(), server.Path().c_str());
+
+    std::vector<Notice> notices = Answering({IDOK}, [&] { EliminateServer(stale); });
+
+    EXPECT_TRUE(bystander.Running()) << "an unrelated program must never be ended";
+    ASSERT_EQ(1u, notices.size());
+    EXPECT_EQ(Report(Upper(server.Path()), Upper(Folder()) + "\\GrimlatchRemoved.exe"),
+              notices[0].text) << "the server itself was no longer running";
+    EXPECT_FALSE(FileExists(server.Path())) << "the file steps still run";
+    EXPECT_TRUE(FileExists(Quarantine(Folder())));
+    EXPECT_EQ(1, FoundThisCycle);
+}
+
+TEST_F(Elimination, AFailedCopyLeavesTheOriginalAndTheReportSaysSo)
+{
+    FixtureCopy server("server.exe", Folder(), "keepme.exe");
+    LookAlikeProcess process(server.Path());
+    // A folder of the quarantine name makes the copy fail.
+    ASSERT_TRUE(CreateDirectoryA(Quarantine(Folder()).c_str(), nullptr));
+    ProcessEntry entry;
+    entry.id = process.Id();
+    lstrcpyA(entry.path.data(), server.Path().c_str());
+    ASSERT_TRUE(PlantDropperDll());
+
+    std::vector<Notice> notices = Answering({IDOK}, [&] { EliminateServer(entry); });
+
+    EXPECT_TRUE(WaitUntilEnded(process));
+    EXPECT_TRUE(FileExists(server.Path())) << "no copy, no delete";
+    EXPECT_FALSE(FileExists(DropperDllFile()));
+    ASSERT_EQ(1u, notices.size());
+    const std::string& text = notices[0].text;
+    EXPECT_TRUE(Contains(text, "The file could not be copied and was left in place.")) << text;
+    EXPECT_FALSE(Contains(text, "made visible")) << "a copy that does not exist is never named";
+    EXPECT_FALSE(Contains(text, "GrimlatchRemoved.exe")) << text;
+    EXPECT_TRUE(Contains(text, Upper(server.Path()))) << text;
+    EXPECT_EQ(1, FoundThisCycle);
+}
+
+TEST_F(Elimination, AValueThatCannotBeDeletedIsReported)
+{
+    FixtureCopy server("server.exe", Folder(), "sticky.exe");
+    LookAlikeProcess process(server.Path());
+    Register(HKEY_CURRENT_USER, TestKey, "other", "x");
+    HKEY readOnly = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegOpenKeyExA(HKEY_CURRENT_USER, TestKey, 0, KEY_QUERY_VALUE, &readOnly));
+    ProcessEntry entry;
+    entry.id = process.Id();
+    lstrcpyA(entry.path.data(), server.Path().c_str());
+
+    std::vector<Notice> notices =
+        Answering({IDOK}, [&] { EliminateServer(entry, readOnly, "not there"); });
+
+    ASSERT_EQ(1u, notices.size());
+    EXPECT_TRUE(Contains(notices[0].text, "The autostart value could not be deleted.")) << notices[0].text;
+    EXPECT_FALSE(Contains(notices[0].text, "It has been disabled.")) << notices[0].text;
+    EXPECT_TRUE(Contains(notices[0].text, "made visible")) << "the copy was made and is named";
+}
+
+} // namespace
