@@ -15,8 +15,12 @@ struct WindowFacts {
     bool visible = false;
 };
 
+// The window exists before start-up has shown it, so give it a moment to
+// become visible; a copy that stays hidden shows up in the facts all the same.
 WindowFacts Facts(HWND w)
 {
+    for (int i = 0; i < 150 && !IsWindowVisible(w); ++i)
+        Sleep(20);
     WindowFacts f;
     char title[64] = "";
     GetWindowTextA(w, title, sizeof title);
