@@ -4,6 +4,11 @@
 
 extern int EnhancedScanning;
 
+// Under HKEY_LOCAL_MACHINE: the key that holds the setting, and the machine's
+// Run key, which holds the program's autostart entry.
+inline constexpr char SettingsKey[] = "Software\\Quillane\\Zorvane";
+inline constexpr char RunKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+
 void LoadSettings();
 void SaveEnhancedSetting(int on);
 void SetAutostart(int on);
