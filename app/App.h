@@ -30,6 +30,10 @@ inline constexpr char MainWindowTitle[] = "Quillane Zorvane";
 inline constexpr char NoticeCaption[] = "Quillane Zorvane";
 inline constexpr char IconGroupName[] = "ZORVANE_ICON";
 
+// The maker's web address, named by the tooltip and by the About notice. A
+// literal, so that both texts are joined with it when compiled.
+#define MAKER_WEB_ADDRESS "http://www.quillane.example/"
+
 // Start-up, in the order WinMain runs it.
 void RegisterMainClass(HINSTANCE instance);
 void CloseRunningCopy();
@@ -45,6 +49,9 @@ void OnTrayCallback(HWND window);
 
 // Menu commands.
 void OnCommand(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+// True when the path, once stripped of surrounding blanks and double quotes,
+// names an existing file or folder (a drive's root included).
+bool HelpFileExists(const char* path);
 
 // Shows a modal notice with the program's icon; returns the button pressed
 // (IDOK, IDCANCEL, IDYES, IDNO) or 0 when no box could be shown.

@@ -6,6 +6,10 @@ int FoundThisCycle;
 
 namespace {
 
+// Explorer sends this to every top-level window when it has built the taskbar
+// afresh, after a crash or a restart.
+UINT const TaskbarCreatedMessage = RegisterWindowMessageA("TaskbarCreated");
+
 LRESULT OnCreate(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     LoadSettings();
@@ -54,6 +58,9 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
             OnTrayCallback(window);
         return 0;
     default:
+        // Explorer has been restarted, so the tray icon will have been lost.
+        if (TaskbarCreatedMessage != 0 && message == TaskbarCreatedMessage)
+            SetTrayIcon(window, 1);
         return DefWindowProcA(window, message, wParam, lParam);
     }
 }
