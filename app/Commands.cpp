@@ -1,5 +1,160 @@
+#include <array>
+#include <cstring>
 #include "app/App.h"
+#include "scan/Scan.h"
+#include "settings/Settings.h"
 
-void OnCommand(HWND, UINT, WPARAM, LPARAM)
+namespace {
+
+constexpr char ExitQuestion[] =
+    "If you close the Zorvane you will have no protection against Grimlatch until you restart "
+    "your computer or re-launch the Zorvane manually.\n\n"
+    "Are you sure you want to close the Quillane Zorvane?";
+
+constexpr char UninstallQuestion[] =
+    "If you uninstall the Zorvane you will have no protection against Grimlatch.\n\n"
+    "Are you sure you want to uninstall the Zorvane?";
+
+constexpr char HelpMissing[] = "ERROR: helpfile Zorvane.hlp unavailable";
+
+constexpr char HelpFileName[] = "\\Zorvane.hlp";
+
+constexpr char AboutText[] =
+    "Zorvane version 1.2\n"
+    "Finds, closes, and uninstalls Grimlatch\n"
+    "Copyright (C) 2026 Quillane\n"
+    MAKER_WEB_ADDRESS "\n"
+    "\n"
+    "Zorvane removes the threat of Grimlatch from your computer. Grimlatch is a virus-like "
+    "stealth program with which a remote controller can covertly control your computer, steal "
+    "your passwords, start programs and move files, over a local network or the Internet; the "
+    "controller can also scan for computers on which Grimlatch is installed. The only real "
+    "defence is to disable the hidden component of Grimlatch that runs on your computer. "
+    "Zorvane watches your computer continuously and disables that component as soon as it "
+    "shows up, so that the controller cannot reach your computer. The included help file "
+    "explains all this in detail.\n"
+    "\n"
+    "Zorvane is free and may be passed on freely; Quillane offers it as a public service. "
+    "Please make sure that you have the latest version: new versions of Grimlatch will come, "
+    "and Zorvane will be updated to match them. Visit " MAKER_WEB_ADDRESS " for the latest "
+    "version, and for Quillane's systems-management and security products.";
+
+bool UserAgrees(const char* question)
 {
+    return ShowNotice(MainWindow, question, NoticeCaption, MB_YESNOCANCEL) == IDYES;
+}
+
+// The program ends through its normal close, after this notice has gone.
+void ExitProgram()
+{
+    if (UserAgrees(ExitQuestion))
+        PostMessageA(MainWindow, WM_CLOSE, 0, 0);
+}
+
+// The registry is cleaned before the close is posted; no file is deleted.
+void Uninstall()
+{
+    if (!UserAgrees(UninstallQuestion))
+        return;
+    SetAutostart(0);
+    PostMessageA(MainWindow, WM_CLOSE, 0, 0);
+}
+
+// The help file's path in the executable's folder. False when the module path
+// cannot be had whole or the help path would not fit: a path cut short could
+// name some other file.
+bool HelpFilePath(PathBuffer& path)
+{
+    DWORD length = GetModuleFileNameA(AppInstance, path.data(), path.size());
+    if (length == 0 || length >= path.size())
+        return false;
+    char* lastBackslash = nullptr;
+    for (char* p = path.data(); *p; ++p)
+        if (*p == '\\')
+            lastBackslash = p;
+    if (lastBackslash == nullptr ||
+        static_cast<size_t>(lastBackslash - path.data()) + sizeof HelpFileName > path.size())
+        return false;
+    lstrcpyA(lastBackslash, HelpFileName);
+    return true;
+}
+
+void ShowHelp(HWND window)
+{
+    PathBuffer path;
+    if (HelpFilePath(path) && HelpFileExists(path.data()))
+        WinHelpA(window, path.data(), HELP_FINDER, 0);
+    else
+        ShowNotice(MainWindow, HelpMissing, NoticeCaption, MB_OK);
+}
+
+void SwitchEnhancedScanning()
+{
+    EnhancedScanning = EnhancedScanning ? 0 : 1;
+    SaveEnhancedSetting(EnhancedScanning);
+}
+
+// Only these bytes are white space; none from 0x80 up.
+bool IsBlankOrQuote(char c)
+{
+    auto byte = static_cast<unsigned char>(c);
+    return byte == ' ' || (byte >= 0x09 && byte <= 0x0D) || byte == '"';
+}
+
+bool FoundBySearch(const char* path)
+{
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(path, &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return false;
+    FindClose(search);
+    return true;
+}
+
+} // namespace
+
+void OnCommand(HWND window, UINT, WPARAM wParam, LPARAM)
+{
+    switch (LOWORD(wParam)) {
+    case IDM_EXIT:
+        ExitProgram();
+        break;
+    case IDM_UNINSTALL:
+        Uninstall();
+        break;
+    case IDM_HELP:
+        ShowHelp(window);
+        break;
+    case IDM_ABOUT:
+        ShowNotice(MainWindow, AboutText, NoticeCaption, MB_OK);
+        break;
+    case IDM_ENHANCED:
+        SwitchEnhancedScanning();
+        break;
+    default:
+        break;
+    }
+}
+
+// Works on a copy. A path too long for the copy is not cut short; it names
+// nothing that the program could have built.
+bool HelpFileExists(const char* path)
+{
+    PathBuffer tidy;
+    size_t length = static_cast<size_t>(lstrlenA(path));
+    if (length >= tidy.size())
+        return false;
+    lstrcpyA(tidy.data(), path);
+    char* first = tidy.data();
+    while (*first != '\0' && IsBlankOrQuote(*first))
+        ++first;
+    if (*first == '\0')
+        return false;
+    char* end = tidy.data() + length;
+    while (end > first && IsBlankOrQuote(end[-1]))
+        *--end = '\0';
+    std::memmove(tidy.data(), first, static_cast<size_t>(end - first) + 1);
+    // The file-status query also knows the root folder of a drive or a
+    // share, which a search cannot find.
+    return FoundBySearch(tidy.data()) || QueryFileStatus(tidy.data(), nullptr);
 }
