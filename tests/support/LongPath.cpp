@@ -1,0 +1,71 @@
+#include "LongPath.h"
+#include "Zorvane.h"
+
+namespace {
+
+std::wstring Wide(const std::string& text)
+{
+    return std::wstring(text.begin(), text.end());
+}
+
+void RemoveTree(const std::wstring& folder)
+{
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            std::wstring name = found.cFileName;
+            if (name == L"." || name == L"..")
+                continue;
+            std::wstring path = folder + L"\\" + name;
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                RemoveTree(path);
+            else
+                DeleteFileW(path.c_str());
+        } while (FindNextFileW(search, &found));
+        FindClose(search);
+    }
+    RemoveDirectoryW(folder.c_str());
+}
+
+} // namespace
+
+LongPathModule::LongPathModule(const wchar_t* root, size_t length, const wchar_t* fileName)
+    : root_(root)
+{
+    RemoveTree(root_);
+    folder_ = root_;
+    CreateDirectoryW(folder_.c_str(), nullptr);
+    size_t folderLength = length - 1 - wcslen(fileName);
+    while (folder_.size() < folderLength) {
+        // Parts of at most 100 characters, the last one never empty.
+        size_t remaining = folderLength - folder_.size();
+        size_t part = remaining - 1;
+        if (part > 100)
+            part = remaining - 3 < 100 ? remaining - 3 : 100;
+        folder_ += L"\\" + std::wstring(part, L'd');
+        CreateDirectoryW(folder_.c_str(), nullptr);
+    }
+    path_ = folder_ + L"\\" + fileName;
+    CopyFileW(Wide(ZorvaneExe()).c_str(), path_.c_str(), FALSE);
+    module_ = LoadLibraryExW(path_.c_str(), nullptr, DONT_RESOLVE_DLL_REFERENCES);
+}
+
+LongPathModule::~LongPathModule()
+{
+    if (module_)
+        FreeLibrary(module_);
+    RemoveTree(root_);
+}
+
+bool LongPathModule::AddFile(const wchar_t* name)
+{
+    HANDLE file = CreateFileW((folder_ + L"\\" + name).c_str(), GENERIC_WRITE, 0, nullptr,
+                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD written = 0;
+    WriteFile(file, "?_", 2, &written, nullptr);
+    CloseHandle(file);
+    return true;
+}

@@ -1,0 +1,36 @@
+// Reads, writes and removes the registry values that Zorvane keeps, from
+// outside the code under test, with the platform's own calls.
+#pragma once
+#include <windows.h>
+#include <string>
+
+struct StoredValue {
+    bool present = false;
+    DWORD type = REG_NONE;
+    std::string bytes; // the data exactly as stored, terminator included
+};
+
+StoredValue ReadStoredValue(HKEY root, const char* key, const char* name);
+bool KeyExists(HKEY root, const char* key);
+bool StoreValue(HKEY root, const char* key, const char* name, DWORD type, const void* data,
+                DWORD size);
+bool StoreText(HKEY root, const char* key, const char* name, const std::string& text);
+void RemoveValue(HKEY root, const char* key, const char* name);
+void RemoveKey(HKEY root, const char* key);
+
+// The keys, spelled out here rather than taken from the product's headers.
+inline constexpr char QuillaneKey[] = "Software\\Quillane";
+inline constexpr char ZorvaneSettingsKey[] = "Software\\Quillane\\Zorvane";
+inline constexpr char MachineRunKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+
+inline StoredValue EnhancedValue()
+{
+    return ReadStoredValue(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey, "Enhanced");
+}
+inline StoredValue AutostartEntry()
+{
+    return ReadStoredValue(HKEY_LOCAL_MACHINE, MachineRunKey, "Zorvane");
+}
+
+// Polls until the autostart entry names `path`: the last thing a start does.
+bool WaitForAutostartEntry(const std::string& path, DWORD timeoutMs = 5000);

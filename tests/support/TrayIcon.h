@@ -1,0 +1,11 @@
+// Asks the notification area whether a window's icon is there. Changing an
+// icon succeeds only while it exists, and a change that changes nothing
+// (no flags) is allowed for any window, also for one of another process.
+#pragma once
+#include <windows.h>
+
+bool TrayIconShown(HWND window, UINT id = 1226);
+// Takes the window's icon away, as a crashed or restarted Explorer does.
+bool RemoveTrayIcon(HWND window, UINT id = 1226);
+// Polls until the icon is there (shown true) or gone (shown false).
+bool WaitForTrayIcon(HWND window, bool shown, DWORD timeoutMs = 5000);

@@ -1,0 +1,91 @@
+// The autostart entry as real starts and uninstalls of Zorvane.exe leave it
+// in the prefix's registry.
+#include <gtest/gtest.h>
+#include "Notices.h"
+#include "Registry.h"
+#include "Zorvane.h"
+#include "app/App.h"
+
+namespace {
+
+class AutostartEntryOfTheProgram : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        CloseAllZorvanes();
+        RemoveValue(HKEY_LOCAL_MACHINE, MachineRunKey, "Zorvane");
+        RemoveKey(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey);
+    }
+    void TearDown() override
+    {
+        CloseAllZorvanes();
+        DeleteFileA(copy_.c_str());
+        RemoveDirectoryA(copyFolder_.c_str());
+        RemoveKey(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey);
+    }
+
+    const std::string copyFolder_ = "C:\\Program Files\\Zorvane Copy";
+    const std::string copy_ = copyFolder_ + "\\Zorvane.exe";
+};
+
+TEST_F(AutostartEntryOfTheProgram, AStartWritesItsOwnPathAndNoSetting)
+{
+    ZorvaneProcess z;
+    ASSERT_TRUE(z.Start());
+    ASSERT_NE(nullptr, z.WaitForWindow());
+    ASSERT_TRUE(WaitForAutostartEntry(ZorvaneExe())) << "the start must register the program";
+    StoredValue entry = AutostartEntry();
+    EXPECT_EQ(static_cast<DWORD>(REG_SZ), entry.type);
+    EXPECT_EQ(ZorvaneExe().size() + 1, entry.bytes.size()) << "the path and its terminator";
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey)) << "a start must not create the setting";
+}
+
+TEST_F(AutostartEntryOfTheProgram, AStartFromAnotherFolderMovesItUnquoted)
+{
+    ZorvaneProcess first, second;
+    ASSERT_TRUE(first.Start());
+    ASSERT_NE(nullptr, first.WaitForWindow());
+    ASSERT_TRUE(WaitForAutostartEntry(ZorvaneExe()));
+
+    CreateDirectoryA(copyFolder_.c_str(), nullptr);
+    ASSERT_TRUE(CopyFileA(ZorvaneExe().c_str(), copy_.c_str(), FALSE));
+    ASSERT_TRUE(second.Start("", SW_SHOWNORMAL, copy_));
+    ASSERT_NE(nullptr, second.WaitForWindow());
+    EXPECT_TRUE(WaitForAutostartEntry(copy_))
+        << "the entry must name the copy that started last, blanks and all, without quotes; it "
+           "holds \"" << AutostartEntry().bytes << "\"";
+}
+
+TEST_F(AutostartEntryOfTheProgram, AStartAfterAnUninstallRegistersAgainWithEnhancedScanningOn)
+{
+    ASSERT_TRUE(StoreText(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey, "Enhanced", "0"));
+    {
+        ZorvaneProcess z;
+        ASSERT_TRUE(z.Start());
+        HWND w = z.WaitForWindow();
+        ASSERT_NE(nullptr, w);
+        ASSERT_TRUE(WaitForAutostartEntry(ZorvaneExe()));
+        PostMessageA(w, WM_COMMAND, IDM_UNINSTALL, 0);
+        ASSERT_TRUE(AnswerNotice(IDYES).shown);
+        DWORD code = 99;
+        ASSERT_TRUE(z.WaitForExit(5000, &code));
+        ASSERT_FALSE(AutostartEntry().present);
+        ASSERT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey));
+        EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, QuillaneKey));
+    }
+    ZorvaneProcess z;
+    ASSERT_TRUE(z.Start());
+    HWND w = z.WaitForWindow();
+    ASSERT_NE(nullptr, w);
+    EXPECT_TRUE(WaitForAutostartEntry(ZorvaneExe())) << "the start must register the program again";
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey));
+
+    // The switch stores the opposite of what was read: "0" means it read on.
+    PostMessageA(w, WM_COMMAND, IDM_ENHANCED, 0);
+    StoredValue stored;
+    for (DWORD start = GetTickCount(); !stored.present && GetTickCount() - start < 5000; Sleep(50))
+        stored = EnhancedValue();
+    EXPECT_EQ(std::string("0\0", 2), stored.bytes) << "enhanced scanning must read as on";
+}
+
+} // namespace

@@ -1,0 +1,403 @@
+// The menu commands of a real Zorvane.exe, sent to its window as the menu
+// sends them, with its notices answered on the screen; and the help file test.
+#include <gtest/gtest.h>
+#include <algorithm>
+#include <vector>
+#include "Notices.h"
+#include "Registry.h"
+#include "TrayIcon.h"
+#include "Zorvane.h"
+#include "app/App.h"
+#include <tlhelp32.h>
+
+namespace {
+
+constexpr char ExitQuestion[] =
+    "If you close the Zorvane you will have no protection against Grimlatch until you restart "
+    "your computer or re-launch the Zorvane manually.\n\nAre you sure you want to close the "
+    "Quillane Zorvane?";
+constexpr char UninstallQuestion[] =
+    "If you uninstall the Zorvane you will have no protection against Grimlatch.\n\nAre you sure "
+    "you want to uninstall the Zorvane?";
+constexpr char HelpMissing[] = "ERROR: helpfile Zorvane.hlp unavailable";
+
+void Choose(HWND window, WPARAM command)
+{
+    PostMessageA(window, WM_COMMAND, command, 0);
+}
+
+bool FileExists(const std::string& path)
+{
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+void WriteFile(const std::string& path, const char* text)
+{
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    DWORD written = 0;
+    ::WriteFile(file, text, lstrlenA(text), &written, nullptr);
+    CloseHandle(file);
+}
+
+// A folder of the test's own under C:\, removed with what it holds.
+class Folder {
+public:
+    explicit Folder(std::string path) : path_(std::move(path))
+    {
+        Clear();
+        CreateDirectoryA(path_.c_str(), nullptr);
+    }
+    ~Folder() { Clear(); }
+    Folder(const Folder&) = delete;
+    Folder& operator=(const Folder&) = delete;
+
+    std::string operator/(const char* name) const { return path_ + "\\" + name; }
+    const std::string& Path() const { return path_; }
+
+private:
+    void Clear()
+    {
+        for (const char* name : {"Zorvane.exe", "Zorvane.hlp"})
+            DeleteFileA((*this / name).c_str());
+        RemoveDirectoryA(path_.c_str());
+    }
+    std::string path_;
+};
+
+std::vector<DWORD> ProcessesNamed(const char* name)
+{
+    std::vector<DWORD> ids;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
+        const char* base = entry.szExeFile;
+        for (const char* p = entry.szExeFile; *p; ++p)
+            if (*p == '\\')
+                base = p + 1;
+        if (lstrcmpiA(base, name) == 0)
+            ids.push_back(entry.th32ProcessID);
+    }
+    CloseHandle(snapshot);
+    return ids;
+}
+
+void EndProcess(DWORD id)
+{
+    if (HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id)) {
+        TerminateProcess(process, 1);
+        WaitForSingleObject(process, 5000);
+        CloseHandle(process);
+    }
+}
+
+// The texts of every visible window of a process, children included.
+struct TextSearch {
+    DWORD process;
+    std::string texts;
+};
+
+BOOL CALLBACK CollectText(HWND window, LPARAM search)
+{
+    auto* s = reinterpret_cast<TextSearch*>(search);
+    char text[512] = "";
+    GetWindowTextA(window, text, sizeof text);
+    s->texts += std::string(text) + "\n";
+    return TRUE;
+}
+
+BOOL CALLBACK CollectProcessText(HWND window, LPARAM search)
+{
+    auto* s = reinterpret_cast<TextSearch*>(search);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    if (pid == s->process && IsWindowVisible(window)) {
+        CollectText(window, search);
+        EnumChildWindows(window, CollectText, search);
+    }
+    return TRUE;
+}
+
+std::string VisibleTextsOf(DWORD process)
+{
+    TextSearch search{process, ""};
+    EnumWindows(CollectProcessText, reinterpret_cast<LPARAM>(&search));
+    return search.texts;
+}
+
+std::string Lower(std::string text)
+{
+    CharLowerA(text.data());
+    return text;
+}
+
+class Commands : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        CloseAllZorvanes();
+        RemoveKey(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey);
+        helpEnginesBefore_ = ProcessesNamed("winhlp32.exe");
+    }
+    void TearDown() override
+    {
+        // The help engine first: a program that handed it a file waits for it.
+        for (DWORD id : ProcessesNamed("winhlp32.exe"))
+            if (std::find(helpEnginesBefore_.begin(), helpEnginesBefore_.end(), id) ==
+                helpEnginesBefore_.end())
+                EndProcess(id);
+        CloseAllZorvanes();
+        RemoveKey(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey);
+    }
+
+    // Starts a copy and waits until its start-up is done: the icon is
+    // there and the autostart entry names it.
+    HWND Start(const std::string& exe = ZorvaneExe())
+    {
+        if (!z_.Start("", SW_SHOWNORMAL, exe))
+            return nullptr;
+        HWND w = z_.WaitForWindow();
+        if (!w || !WaitForTrayIcon(w, true) || !WaitForAutostartEntry(exe))
+            return nullptr;
+        return w;
+    }
+    bool Ended(DWORD* code) { return z_.WaitForExit(5000, code); }
+    bool StillRunning() { DWORD code; return !z_.WaitForExit(300, &code); }
+
+    ZorvaneProcess z_;
+    std::vector<DWORD> helpEnginesBefore_;
+};
+
+TEST_F(Commands, ExitAnsweredNoOrCancelOrClosedChangesNothing)
+{
+    HWND w = Start();
+    ASSERT_NE(nullptr, w);
+    for (int answer : {IDNO, IDCANCEL, 0}) {
+        Choose(w, IDM_EXIT);
+        Notice seen = AnswerNotice(answer);
+        ASSERT_TRUE(seen.shown) << "Exit must ask first";
+        EXPECT_EQ(ExitQuestion, seen.text);
+        EXPECT_EQ("Cancel Yes No", seen.buttons);
+        EXPECT_EQ(w, seen.owner);
+        EXPECT_TRUE(StillRunning()) << "answer " << answer << " must not end the program";
+        EXPECT_TRUE(TrayIconShown(w));
+    }
+}
+
+TEST_F(Commands, ExitAnsweredYesEndsWithCodeZeroAndKeepsTheAutostartEntry)
+{
+    HWND w = Start();
+    ASSERT_NE(nullptr, w);
+    StoredValue entry = AutostartEntry();
+    ASSERT_TRUE(entry.present);
+    Choose(w, IDM_EXIT);
+    EXPECT_TRUE(AnswerNotice(IDYES).shown);
+    DWORD code = 99;
+    ASSERT_TRUE(Ended(&code)) << "Yes must end the program";
+    EXPECT_EQ(0u, code);
+    EXPECT_FALSE(TrayIconShown(w));
+    EXPECT_EQ(entry.bytes, AutostartEntry().bytes) << "Exit must leave the autostart entry";
+}
+
+TEST_F(Commands, UninstallAnsweredNoOrCancelChangesNothing)
+{
+    ASSERT_TRUE(StoreText(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey, "Enhanced", "0"));
+    HWND w = Start();
+    ASSERT_NE(nullptr, w);
+    StoredValue entry = AutostartEntry();
+    ASSERT_TRUE(entry.present);
+    for (int answer : {IDNO, IDCANCEL, 0}) {
+        Choose(w, IDM_UNINSTALL);
+        Notice seen = AnswerNotice(answer);
+        ASSERT_TRUE(seen.shown) << "Uninstall must ask first";
+        EXPECT_EQ(UninstallQuestion, seen.text);
+        EXPECT_EQ("Cancel Yes No", seen.buttons);
+        EXPECT_EQ(w, seen.owner);
+        EXPECT_TRUE(StillRunning());
+        EXPECT_EQ(entry.bytes, AutostartEntry().bytes);
+        EXPECT_EQ(std::string("0\0", 2), EnhancedValue().bytes);
+    }
+}
+
+TEST_F(Commands, UninstallAnsweredYesRemovesTheEntryAndTheSettingsThenEnds)
+{
+    ASSERT_TRUE(StoreText(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey, "Enhanced", "0"));
+    HWND w = Start();
+    ASSERT_NE(nullptr, w);
+    ASSERT_TRUE(AutostartEntry().present);
+    Choose(w, IDM_UNINSTALL);
+    EXPECT_TRUE(AnswerNotice(IDYES).shown);
+    DWORD code = 99;
+    ASSERT_TRUE(Ended(&code));
+    EXPECT_EQ(0u, code);
+    EXPECT_FALSE(TrayIconShown(w));
+    EXPECT_FALSE(AutostartEntry().present);
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey));
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, QuillaneKey));
+    EXPECT_TRUE(FileExists(ZorvaneExe())) << "uninstall deletes no files";
+}
+
+TEST_F(Commands, UninstallWithoutTheEntryStillRemovesTheSettingsAndEnds)
+{
+    ASSERT_TRUE(StoreText(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey, "Enhanced", "1"));
+    HWND w = Start();
+    ASSERT_NE(nullptr, w);
+    RemoveValue(HKEY_LOCAL_MACHINE, MachineRunKey, "Zorvane");
+    Choose(w, IDM_UNINSTALL);
+    EXPECT_TRUE(AnswerNotice(IDYES).shown);
+    DWORD code = 99;
+    ASSERT_TRUE(Ended(&code));
+    EXPECT_EQ(0u, code);
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey));
+    EXPECT_FALSE(NoticeAppears(300)) << "an absent entry is no error";
+}
+
+TEST_F(Commands, HelpOpensTheFileBesideTheExecutableFromAnyCurrentFolder)
+{
+    Folder folder("C:\\Zorvane Help Test");
+    ASSERT_TRUE(CopyFileA(ZorvaneExe().c_str(), (folder / "Zorvane.exe").c_str(), FALSE));
+    WriteFile(folder / "Zorvane.hlp", "not a real help file: the engine is only asked to open it");
+    char current[MAX_PATH];
+    GetCurrentDirectoryA(sizeof current, current);
+    SetCurrentDirectoryA("C:\\windows"); // the copy starts in a folder without the file
+    HWND w = Start(folder / "Zorvane.exe");
+    SetCurrentDirectoryA(current);
+    ASSERT_NE(nullptr, w);
+
+    Choose(w, IDM_HELP);
+    DWORD engine = 0;
+    for (DWORD start = GetTickCount(); !engine && GetTickCount() - start < 10000; Sleep(50))
+        for (DWORD id : ProcessesNamed("winhlp32.exe"))
+            if (std::find(helpEnginesBefore_.begin(), helpEnginesBefore_.end(), id) ==
+                helpEnginesBefore_.end())
+                engine = id;
+    ASSERT_NE(0u, engine) << "the help engine was not started";
+    EXPECT_FALSE(NoticeAppears(500)) << "no error notice when the help file is there";
+    if (RunningOnWine()) {
+        // Wine's help engine reads the file at once and complains about our
+        // stand-in, naming the path it was given: proof of which file it was.
+        std::string texts;
+        for (DWORD start = GetTickCount(); GetTickCount() - start < 5000; Sleep(100)) {
+            texts = Lower(VisibleTextsOf(engine));
+            if (texts.find("zorvane.hlp") != std::string::npos)
+                break;
+        }
+        EXPECT_NE(std::string::npos, texts.find(Lower(folder / "Zorvane.hlp")))
+            << "the help engine must be given the file beside the executable; it shows:\n" << texts;
+    }
+}
+
+TEST_F(Commands, HelpWithoutTheFileReportsItMissing)
+{
+    ASSERT_FALSE(FileExists(BuildFolder() + "\\Zorvane.hlp"));
+    HWND w = Start();
+    ASSERT_NE(nullptr, w);
+    Choose(w, IDM_HELP);
+    Notice seen = AnswerNotice(IDOK);
+    ASSERT_TRUE(seen.shown);
+    EXPECT_EQ(HelpMissing, seen.text);
+    EXPECT_EQ("OK", seen.buttons);
+    EXPECT_EQ(w, seen.owner);
+    EXPECT_TRUE(StillRunning());
+}
+
+std::vector<std::string> Lines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    size_t start = 0;
+    for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+        lines.push_back(text.substr(start, end - start));
+    lines.push_back(text.substr(start));
+    return lines;
+}
+
+TEST_F(Commands, AboutShowsVersionPurposeMakerAndTwoParagraphs)
+{
+    HWND w = Start();
+    ASSERT_NE(nullptr, w);
+    Choose(w, IDM_ABOUT);
+    Notice about = AnswerNotice(IDOK);
+    ASSERT_TRUE(about.shown);
+    EXPECT_EQ("OK", about.buttons);
+    EXPECT_EQ(w, about.owner);
+    std::vector<std::string> lines = Lines(about.text);
+    ASSERT_EQ(8u, lines.size()) << about.text;
+    EXPECT_EQ("Zorvane version 1.2", lines[0]);
+    EXPECT_EQ("Finds, closes, and uninstalls Grimlatch", lines[1]);
+    EXPECT_NE("", lines[2]) << "the maker's notice line";
+    EXPECT_EQ("http://www.quillane.example/", lines[3]);
+    EXPECT_EQ("", lines[4]);
+    EXPECT_NE(std::string::npos, lines[5].find("Grimlatch"));
+    EXPECT_NE(std::string::npos, lines[5].find("help file"));
+    EXPECT_EQ("", lines[6]);
+    EXPECT_NE(std::string::npos, lines[7].find("free"));
+    EXPECT_NE(std::string::npos, lines[7].find("latest version"));
+    EXPECT_NE(std::string::npos, lines[7].find("http://www.quillane.example/"));
+
+    Choose(w, MAKEWPARAM(IDM_ABOUT, 1)); // as an accelerator sends it
+    EXPECT_EQ(about.text, AnswerNotice(IDOK).text) << "the high word must not matter";
+}
+
+TEST_F(Commands, OtherIdentifiersDoNothing)
+{
+    HWND w = Start();
+    ASSERT_NE(nullptr, w);
+    for (WPARAM command : {0u, 100u, 103u, 200u, 204u, 0xFFFFu, 0x00CB0001u, 0x00650000u})
+        Choose(w, command);
+    EXPECT_FALSE(NoticeAppears(1000));
+    EXPECT_TRUE(StillRunning());
+    EXPECT_TRUE(TrayIconShown(w));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey)) << "the switch must not have run";
+}
+
+class HelpFile : public ::testing::Test {
+protected:
+    void SetUp() override { WriteFile(folder_ / "Zorvane.hlp", "?_"); }
+
+    Folder folder_{"C:\\Zorvane Help File"};
+    std::string file_ = folder_ / "Zorvane.hlp";
+};
+
+TEST_F(HelpFile, QuotesAndBlanksAroundThePathAreIgnored)
+{
+    EXPECT_TRUE(HelpFileExists(file_.c_str()));
+    EXPECT_TRUE(HelpFileExists(("\"" + file_ + "\"").c_str()));
+    EXPECT_TRUE(HelpFileExists((" \t\"" + file_ + "\" \r\n\v\f").c_str()));
+    EXPECT_TRUE(HelpFileExists(("\"\"" + file_ + "\"\"\"").c_str()));
+    EXPECT_FALSE(HelpFileExists((file_ + "\xA0").c_str())) << "byte 0xA0 is no white space";
+    EXPECT_FALSE(HelpFileExists(("\xA0" + file_).c_str())) << "byte 0xA0 is no white space";
+    EXPECT_FALSE(HelpFileExists((folder_ / "Zorvane\".hlp").c_str())) << "inner quotes stay";
+    EXPECT_FALSE(HelpFileExists((folder_ / "Missing.hlp").c_str()));
+}
+
+TEST_F(HelpFile, EmptyOrBlankTextNamesNothing)
+{
+    EXPECT_FALSE(HelpFileExists(""));
+    EXPECT_FALSE(HelpFileExists(" "));
+    EXPECT_FALSE(HelpFileExists("\"\""));
+    EXPECT_FALSE(HelpFileExists(" \t\"\r\n\v\f\" "));
+}
+
+TEST_F(HelpFile, FoldersAndDriveRootsExist)
+{
+    EXPECT_TRUE(HelpFileExists(folder_.Path().c_str()));
+    EXPECT_TRUE(HelpFileExists(("\"" + folder_.Path() + "\"").c_str()));
+    EXPECT_TRUE(HelpFileExists("C:\\")) << "a drive's root, which a search cannot find";
+    EXPECT_TRUE(HelpFileExists(" \"C:\\\" "));
+    EXPECT_FALSE(HelpFileExists("C:\\Zorvane No Such Folder\\"));
+}
+
+TEST_F(HelpFile, TheCallersTextIsLeftAsItWasAndALongTextIsNotCut)
+{
+    std::string quoted = "  \"" + file_ + "\"  ";
+    std::vector<char> text(quoted.begin(), quoted.end());
+    text.push_back('\0');
+    EXPECT_TRUE(HelpFileExists(text.data()));
+    EXPECT_EQ(quoted, text.data());
+
+    std::string padded = file_ + std::string(300, ' ');
+    EXPECT_FALSE(HelpFileExists(padded.c_str())) << "a text longer than the buffer is not cut to fit";
+}
+
+} // namespace

@@ -1,0 +1,187 @@
+// The enhanced-scanning setting and the autostart entry, run in the test
+// process against the prefix's real HKEY_LOCAL_MACHINE.
+#include <gtest/gtest.h>
+#include "LongPath.h"
+#include "Registry.h"
+#include "Zorvane.h"
+#include "app/App.h"
+#include "settings/Settings.h"
+
+namespace {
+
+std::string OwnModulePath()
+{
+    char path[MAX_PATH];
+    DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
+    return std::string(path, n);
+}
+
+class SettingsStore : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        RemoveKey(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey);
+        AppInstance = GetModuleHandleA(nullptr);
+    }
+    void TearDown() override { RemoveKey(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey); }
+
+    // Stores the value, loads, and tells what the flag became.
+    int LoadWith(DWORD type, const void* data, DWORD size)
+    {
+        EXPECT_TRUE(StoreValue(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey, "Enhanced", type, data, size));
+        EnhancedScanning = 7;
+        LoadSettings();
+        return EnhancedScanning;
+    }
+};
+
+TEST_F(SettingsStore, WithoutTheKeyEnhancedScanningIsOnAndTheKeyStaysAbsent)
+{
+    EnhancedScanning = 0;
+    LoadSettings();
+    EXPECT_EQ(1, EnhancedScanning);
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey)) << "reading must not create the key";
+
+    ASSERT_TRUE(StoreText(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey, "Other", "0"));
+    EnhancedScanning = 0;
+    LoadSettings();
+    EXPECT_EQ(1, EnhancedScanning) << "a key without the value leaves enhanced scanning on";
+}
+
+TEST_F(SettingsStore, OnlyAFirstCharacterOneReadsAsOn)
+{
+    struct { const char* text; int expected; } cases[] = {
+        {"0", 0}, {"1", 1}, {"10", 1}, {"1x", 1}, {"yes", 0}, {"on", 0}, {"true", 0},
+        {"", 0}, {" 1", 0},
+        {"1234", 1}, {"0234", 0},   // 4 characters and the terminator fit the 5-byte buffer
+        {"01234", 1}, {"12345", 1}, // 5 characters do not: the read fails, on stays
+    };
+    for (auto c : cases) {
+        std::string text = c.text;
+        EXPECT_EQ(c.expected, LoadWith(REG_SZ, text.c_str(), static_cast<DWORD>(text.size() + 1)))
+            << "Enhanced = \"" << text << "\"";
+    }
+}
+
+TEST_F(SettingsStore, TheStoredTypeIsNotLookedAtOnlyTheFirstByte)
+{
+    DWORD one = 1;
+    EXPECT_EQ(0, LoadWith(REG_DWORD, &one, sizeof one)) << "a 32-bit 1 starts with byte 0x01";
+    DWORD characterOne = '1';
+    EXPECT_EQ(1, LoadWith(REG_DWORD, &characterOne, sizeof characterOne));
+    EXPECT_EQ(1, LoadWith(REG_BINARY, "1", 1)) << "one byte 0x31 without a terminator";
+    EXPECT_EQ(0, LoadWith(REG_BINARY, "\x00", 1));
+    EXPECT_EQ(1, LoadWith(REG_SZ, "", 0)) << "a value without data leaves enhanced scanning on";
+    EXPECT_EQ(1, LoadWith(REG_BINARY, "", 0)) << "a value without data leaves enhanced scanning on";
+}
+
+TEST_F(SettingsStore, SwitchingTwiceStoresZeroThenOneTwoBytesEach)
+{
+    EnhancedScanning = 1;
+    OnCommand(nullptr, WM_COMMAND, IDM_ENHANCED, 0);
+    EXPECT_EQ(0, EnhancedScanning);
+    StoredValue first = EnhancedValue();
+    ASSERT_TRUE(first.present) << "the switch must create the key and the value";
+    EXPECT_EQ(static_cast<DWORD>(REG_SZ), first.type);
+    EXPECT_EQ(std::string("0\0", 2), first.bytes);
+
+    OnCommand(nullptr, WM_COMMAND, IDM_ENHANCED, 0);
+    EXPECT_EQ(1, EnhancedScanning);
+    StoredValue second = EnhancedValue();
+    EXPECT_EQ(static_cast<DWORD>(REG_SZ), second.type);
+    EXPECT_EQ(std::string("1\0", 2), second.bytes);
+
+    LoadSettings();
+    EXPECT_EQ(1, EnhancedScanning) << "what was stored must read back";
+}
+
+TEST_F(SettingsStore, SavingOverwritesALongerValueWithTwoBytes)
+{
+    ASSERT_TRUE(StoreText(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey, "Enhanced", "1 and more"));
+    SaveEnhancedSetting(5);
+    EXPECT_EQ(std::string("1\0", 2), EnhancedValue().bytes) << "any nonzero argument stores 1";
+    SaveEnhancedSetting(0);
+    EXPECT_EQ(std::string("0\0", 2), EnhancedValue().bytes);
+}
+
+class Autostart : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        AppInstance = GetModuleHandleA(nullptr);
+        RemoveValue(HKEY_LOCAL_MACHINE, MachineRunKey, "Zorvane");
+        RemoveKey(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey);
+    }
+    void TearDown() override
+    {
+        AppInstance = GetModuleHandleA(nullptr);
+        RemoveValue(HKEY_LOCAL_MACHINE, MachineRunKey, "Zorvane");
+        RemoveKey(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey);
+    }
+};
+
+TEST_F(Autostart, OnWritesTheModulePathWithItsTerminatorAndLeavesTheSettingsAlone)
+{
+    SetAutostart(1);
+    StoredValue entry = AutostartEntry();
+    ASSERT_TRUE(entry.present);
+    EXPECT_EQ(static_cast<DWORD>(REG_SZ), entry.type);
+    EXPECT_EQ(OwnModulePath() + '\0', entry.bytes) << "path length plus 1 bytes, no quotes";
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey)) << "registering must not create the setting";
+
+    ASSERT_TRUE(StoreText(HKEY_LOCAL_MACHINE, MachineRunKey, "Zorvane", "C:\\elsewhere\\Zorvane.exe"));
+    SetAutostart(1);
+    EXPECT_EQ(OwnModulePath() + '\0', AutostartEntry().bytes) << "an older entry is overwritten";
+}
+
+TEST_F(Autostart, OffRemovesTheEntryAndTheSettingsKeyButNotTheCompanyKey)
+{
+    SetAutostart(1);
+    ASSERT_TRUE(StoreText(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey, "Enhanced", "0"));
+    ASSERT_TRUE(StoreText(HKEY_LOCAL_MACHINE, MachineRunKey, "Another", "other.exe"));
+    SetAutostart(0);
+    EXPECT_FALSE(AutostartEntry().present);
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey));
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, QuillaneKey)) << "Software\\Quillane must stay";
+    EXPECT_TRUE(ReadStoredValue(HKEY_LOCAL_MACHINE, MachineRunKey, "Another").present)
+        << "other programs' entries must stay";
+    RemoveValue(HKEY_LOCAL_MACHINE, MachineRunKey, "Another");
+}
+
+TEST_F(Autostart, OffWithoutAnEntryStillRemovesTheSettingsKey)
+{
+    ASSERT_TRUE(StoreText(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey, "Enhanced", "1"));
+    SetAutostart(0);
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey));
+    EXPECT_FALSE(AutostartEntry().present);
+}
+
+TEST_F(Autostart, APathThatCannotBeHadWholeIsNotWritten)
+{
+    {
+        LongPathModule fits(L"C:\\ZorvaneLong299", 299, L"Zorvane.exe");
+        ASSERT_NE(nullptr, fits.Module());
+        AppInstance = fits.Module();
+        SetAutostart(1);
+        StoredValue entry = AutostartEntry();
+        ASSERT_TRUE(entry.present) << "299 characters and the terminator fill the buffer exactly";
+        EXPECT_EQ(300u, entry.bytes.size());
+        EXPECT_EQ(std::string(fits.Path().begin(), fits.Path().end()) + '\0', entry.bytes);
+    }
+    {
+        LongPathModule tooLong(L"C:\\ZorvaneLong300", 300, L"Zorvane.exe");
+        ASSERT_NE(nullptr, tooLong.Module());
+        AppInstance = tooLong.Module();
+        RemoveValue(HKEY_LOCAL_MACHINE, MachineRunKey, "Zorvane");
+        SetAutostart(1);
+        EXPECT_FALSE(AutostartEntry().present) << "a path cut to 299 characters must not be registered";
+    }
+    AppInstance = reinterpret_cast<HINSTANCE>(0x5a5a0000); // no module: no path at all
+    SetAutostart(1);
+    EXPECT_FALSE(AutostartEntry().present);
+    ASSERT_TRUE(StoreText(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey, "Enhanced", "0"));
+    SetAutostart(0);
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey)) << "uninstall needs no path";
+}
+
+} // namespace
