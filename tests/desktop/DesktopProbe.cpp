@@ -1,0 +1,125 @@
+// The Windows side of the desktop check: it looks at what the pointer has
+// done (the tray icon, the open menu, a tooltip, a notice) and reports it on
+// stdout for tests/desktop/check.sh, which drives the real X pointer.
+//   DesktopProbe icon      the program's window and its tray icon are there
+//   DesktopProbe tooltip   a tooltip is on the screen: its rectangle
+//   DesktopProbe menu      the program's popup menu is open: its rectangle
+//   DesktopProbe notice    a notice is on the screen: its text, left open
+//   DesktopProbe answer    presses OK in the notice on the screen
+//   DesktopProbe close     closes every running copy of the program
+#include <windows.h>
+#include <cstdio>
+#include <cstring>
+#include "Notices.h"
+#include "TrayIcon.h"
+#include "Zorvane.h"
+#include "app/App.h"
+
+namespace {
+
+DWORD const Patience = 10000;
+
+template <typename Find>
+HWND WaitFor(Find find)
+{
+    DWORD start = GetTickCount();
+    do {
+        if (HWND found = find())
+            return found;
+        Sleep(50);
+    } while (GetTickCount() - start < Patience);
+    return nullptr;
+}
+
+HWND VisibleWindowOfClass(const char* cls, DWORD process)
+{
+    for (HWND w = FindWindowExA(nullptr, nullptr, cls, nullptr); w;
+         w = FindWindowExA(nullptr, w, cls, nullptr)) {
+        DWORD pid = 0;
+        GetWindowThreadProcessId(w, &pid);
+        RECT r;
+        if (IsWindowVisible(w) && GetWindowRect(w, &r) && r.right > r.left &&
+            (process == 0 || pid == process))
+            return w;
+    }
+    return nullptr;
+}
+
+int PrintRect(HWND w)
+{
+    if (!w)
+        return 1;
+    RECT r;
+    GetWindowRect(w, &r);
+    std::printf("%ld %ld %ld %ld\n", r.left, r.top, r.right, r.bottom);
+    return 0;
+}
+
+DWORD ProgramProcess()
+{
+    HWND w = FindWindowA(MainClassName, nullptr);
+    DWORD pid = 0;
+    if (w)
+        GetWindowThreadProcessId(w, &pid);
+    return pid;
+}
+
+BOOL CALLBACK TakeNotice(HWND w, LPARAM found)
+{
+    char cls[16] = "", title[64] = "";
+    GetClassNameA(w, cls, sizeof cls);
+    GetWindowTextA(w, title, sizeof title);
+    if (std::strcmp(cls, "#32770") == 0 && std::strcmp(title, NoticeCaption) == 0 &&
+        IsWindowVisible(w)) {
+        *reinterpret_cast<HWND*>(found) = w;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+HWND NoticeOnScreen()
+{
+    HWND found = nullptr;
+    EnumWindows(TakeNotice, reinterpret_cast<LPARAM>(&found));
+    return found;
+}
+
+// The longest static text of the box is its message.
+int PrintNotice(HWND box)
+{
+    if (!box)
+        return 1;
+    char text[2048] = "", best[2048] = "";
+    for (HWND child = GetWindow(box, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        GetWindowTextA(child, text, sizeof text);
+        if (std::strlen(text) > std::strlen(best))
+            std::strcpy(best, text);
+    }
+    std::printf("%s\n", best);
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const char* what = argc > 1 ? argv[1] : "";
+    if (!std::strcmp(what, "icon")) {
+        HWND w = WaitFor([] { return FindWindowA(MainClassName, nullptr); });
+        return w && WaitForTrayIcon(w, true, Patience) ? 0 : 1;
+    }
+    if (!std::strcmp(what, "tooltip"))
+        return PrintRect(WaitFor([] { return VisibleWindowOfClass("tooltips_class32", 0); }));
+    if (!std::strcmp(what, "menu"))
+        return PrintRect(WaitFor([] { return VisibleWindowOfClass("#32768", ProgramProcess()); }));
+    if (!std::strcmp(what, "notice"))
+        return PrintNotice(WaitFor(NoticeOnScreen));
+    if (!std::strcmp(what, "answer"))
+        return AnswerNotice(IDOK, Patience).shown ? 0 : 1;
+    if (!std::strcmp(what, "close")) {
+        CloseAllZorvanes();
+        return CountZorvaneWindows() == 0 ? 0 : 1;
+    }
+    std::fprintf(stderr, "usage: DesktopProbe icon|tooltip|menu|notice|answer|close\n");
+    return 2;
+}
