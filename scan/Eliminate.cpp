@@ -1,7 +1,6 @@
 #include "app/App.h"
 #include "app/Handles.h"
 #include "scan/Scan.h"
-#include <tlhelp32.h>
 
 namespace {
 
@@ -15,23 +14,7 @@ DWORD const TerminationWait = 2000;
 // What became of the server's process.
 enum class ProcessOutcome { Ended, Gone, StillRunning };
 
-// The image that the process holding `processId` runs now, from a snapshot
-// taken now: the cycle's own snapshot may be stale and the id reused.
-bool CurrentImagePath(DWORD processId, PathBuffer& out)
-{
-    KernelHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-    if (!snapshot.Valid())
-        return false;
-    PROCESSENTRY32 pe = {};
-    pe.dwSize = sizeof pe;
-    for (BOOL more = Process32First(snapshot.Get(), &pe); more;
-         more = Process32Next(snapshot.Get(), &pe)) {
-        if (pe.th32ProcessID == processId)
-            return ResolveImagePath(processId, pe.szExeFile, out);
-    }
-    return false;
-}
-
+// The cycle's snapshot may be stale and the id handed on to another program.
 bool StillRunsImage(DWORD processId, const char* imagePath)
 {
     PathBuffer current;

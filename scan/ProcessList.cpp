@@ -104,13 +104,10 @@ bool ResolveImagePath(DWORD processId, const char* snapshotName,
     return false;
 }
 
-// Every path is resolved here, once, so that the twelve key scans and the
-// sweep of a cycle all walk the same list without asking the system again.
-// The platform's snapshot is released before this returns. A list that
-// cannot be held whole counts as no snapshot.
-bool ProcessList::Take()
+// Hands each entry of a new platform snapshot to `visit` until it returns
+// false. The platform's snapshot is released before this returns.
+template <typename Visit> bool WalkPlatformSnapshot(Visit visit)
 {
-    Release();
     KernelHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     if (!snapshot.Valid())
         return false;
@@ -118,16 +115,44 @@ bool ProcessList::Take()
     pe.dwSize = sizeof pe;
     for (BOOL more = Process32First(snapshot.Get(), &pe); more;
          more = Process32Next(snapshot.Get(), &pe)) {
+        if (!visit(pe))
+            break;
+    }
+    return true;
+}
+
+// Every path is resolved here, once, so that the twelve key scans and the
+// sweep of a cycle all walk the same list without asking the system again.
+// A list that cannot be held whole counts as no snapshot.
+bool ProcessList::Take()
+{
+    Release();
+    bool whole = true;
+    bool taken = WalkPlatformSnapshot([&](const PROCESSENTRY32& pe) {
         ProcessEntry entry;
         entry.id = pe.th32ProcessID;
         if (!ResolveImagePath(pe.th32ProcessID, pe.szExeFile, entry.path))
-            continue;
-        if (!Append(entry)) {
-            Release();
-            return false;
-        }
+            return true;
+        whole = Append(entry);
+        return whole;
+    });
+    if (!taken || !whole) {
+        Release();
+        return false;
     }
     return true;
+}
+
+bool CurrentImagePath(DWORD processId, PathBuffer& out)
+{
+    bool found = false;
+    WalkPlatformSnapshot([&](const PROCESSENTRY32& pe) {
+        if (pe.th32ProcessID != processId)
+            return true;
+        found = ResolveImagePath(processId, pe.szExeFile, out);
+        return false;
+    });
+    return found;
 }
 
 void ProcessList::Release()

@@ -46,6 +46,10 @@ private:
 // 95/98); otherwise the path is asked of the system by id.
 bool ResolveImagePath(DWORD processId, const char* snapshotName, std::span<char, PathBufferSize> out);
 
+// The image that the process holding `processId` runs now, from a snapshot
+// taken now.
+bool CurrentImagePath(DWORD processId, PathBuffer& out);
+
 // ---- Identification -----------------------------------------------------
 
 extern PathBuffer DropperDllPath;
