@@ -58,6 +58,7 @@ start_display() {
 # enables the shell for a desktop named "shell"), so the
 # notification area exists even without a desktop environment.
 setup_prefix() {
+    export HOME=${HOME:-$(getent passwd "$(id -u)" | cut -d: -f6)}
     export WINEPREFIX=${ZORVANE_PREFIX:-$BUILD/wineprefix}
     export WINEARCH=win32
     export WINEDEBUG=${WINEDEBUG:--all}
