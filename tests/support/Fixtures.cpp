@@ -103,17 +103,7 @@ bool LookAlikeProcess::StartSealed(const std::string& image)
 bool LookAlikeProcess::Launch(const std::string& image, SECURITY_ATTRIBUTES* security)
 {
     End();
-    std::string commandLine = "\"" + image + "\"";
-    STARTUPINFOA si = {};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi = {};
-    if (!CreateProcessA(image.c_str(), commandLine.data(), security, nullptr, FALSE, 0, nullptr,
-                        nullptr, &si, &pi))
-        return false;
-    CloseHandle(pi.hThread);
-    process_ = pi.hProcess;
-    id_ = pi.dwProcessId;
-    return true;
+    return StartProgram(image, "", SW_SHOWNORMAL, security, &process_, &id_);
 }
 
 void LookAlikeProcess::End()

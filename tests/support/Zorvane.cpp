@@ -27,7 +27,8 @@ ZorvaneProcess::~ZorvaneProcess()
     CloseHandle(process_);
 }
 
-bool ZorvaneProcess::Start(const std::string& arguments, WORD showCommand, const std::string& exe)
+bool StartProgram(const std::string& exe, const std::string& arguments, WORD showCommand,
+                  SECURITY_ATTRIBUTES* security, HANDLE* process, DWORD* id)
 {
     std::string commandLine = "\"" + exe + "\"" + (arguments.empty() ? "" : " " + arguments);
     STARTUPINFOA si = {};
@@ -35,13 +36,18 @@ bool ZorvaneProcess::Start(const std::string& arguments, WORD showCommand, const
     si.dwFlags = STARTF_USESHOWWINDOW;
     si.wShowWindow = showCommand;
     PROCESS_INFORMATION pi = {};
-    if (!CreateProcessA(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+    if (!CreateProcessA(exe.c_str(), commandLine.data(), security, nullptr, FALSE, 0, nullptr,
                         nullptr, &si, &pi))
         return false;
     CloseHandle(pi.hThread);
-    process_ = pi.hProcess;
-    id_ = pi.dwProcessId;
+    *process = pi.hProcess;
+    *id = pi.dwProcessId;
     return true;
+}
+
+bool ZorvaneProcess::Start(const std::string& arguments, WORD showCommand, const std::string& exe)
+{
+    return StartProgram(exe, arguments, showCommand, nullptr, &process_, &id_);
 }
 
 HWND ZorvaneProcess::WaitForWindow(DWORD timeoutMs)

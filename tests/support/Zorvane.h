@@ -7,6 +7,10 @@
 std::string BuildFolder();
 std::string ZorvaneExe();
 
+// Starts `exe` as a process of its own; its handle and id come back.
+bool StartProgram(const std::string& exe, const std::string& arguments, WORD showCommand,
+                  SECURITY_ATTRIBUTES* security, HANDLE* process, DWORD* id);
+
 class ZorvaneProcess {
 public:
     ZorvaneProcess() = default;
