@@ -48,14 +48,18 @@ bool BuildDropperDllPath()
 
 // The first pass only removes servers that identify themselves; the second
 // may ask. The DLL is tested again before every key, because an elimination
-// deletes it, and with it the reason to go on scanning the keys.
+// deletes it, and with it the reason to go on scanning the keys. Once it is
+// found inactive, the remaining keys are skipped without testing it again:
+// nothing in the cycle can bring it back, and asking for a missing name costs
+// a walk through the whole system directory on FAT and under Wine.
 void ScanAutostartKeys(const ProcessList& snapshot)
 {
     for (int pass : {0, 1}) {
         ScanPass = pass;
         for (const AutostartKey& key : AutostartKeys) {
-            if (IsDropperDllActive())
-                ScanAutostartKey(key.root, key.path, snapshot);
+            if (!IsDropperDllActive())
+                return;
+            ScanAutostartKey(key.root, key.path, snapshot);
         }
     }
 }
@@ -82,12 +86,14 @@ void RunScanCycle()
 {
     if (!BuildDropperDllPath())
         return;
-    if (!IsDropperDllActive() && EnhancedScanning == 0)
+    // The setting is looked at first: with enhanced scanning on, the DLL's
+    // test decides nothing here, and on a clean machine it is a missing file.
+    if (EnhancedScanning == 0 && !IsDropperDllActive())
         return;
     ProcessList snapshot;
     if (snapshot.Take()) {
         ScanAutostartKeys(snapshot);
-        if (IsDropperDllActive() || EnhancedScanning != 0)
+        if (EnhancedScanning != 0 || IsDropperDllActive())
             SweepProcesses(snapshot);
         snapshot.Release();
     }
