@@ -10,7 +10,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     MainWindow = CreateMainWindow(instance);
     NoticeOwner = ChooseNoticeOwner();
     SetTimer(MainWindow, ScanTimer, FirstScanDelay, nullptr);
-    ShowWindow(MainWindow, SW_SHOW);
+    // Shown without being activated: activation would take the keyboard
+    // focus from the user's program at every start, and under Wine it also
+    // loads COM for the input method: over a megabyte of private memory.
+    ShowWindow(MainWindow, SW_SHOWNA);
     SetWindowPos(MainWindow, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOACTIVATE);
     UpdateWindow(MainWindow);
     return RunMessageLoop();
