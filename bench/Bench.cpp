@@ -220,8 +220,10 @@ int main()
         MeasureKeyScans(level, level == 50 ? std::vector<int>{0, 60, 600}
                                            : std::vector<int>{600});
         // Zorvane.exe's own cycles are driven while ten programs run.
-        if (level == Levels[0])
+        if (level == Levels[0]) {
             MeasureFootprint();
+            MeasureIdleCycle();
+        }
     }
     MeasureContentTest(peerFiles);
     running.EndAll();

@@ -62,6 +62,8 @@ int NoticesSeen();
 
 // The steady-state cycle on a clean machine, next to its floor.
 void MeasureCycle(int processes);
+// One tick of an idle Zorvane: enhanced scanning off, no dropper DLL.
+void MeasureIdleCycle();
 // The two passes over the autostart keys with the dropper DLL present.
 void MeasureKeyScans(int processes, const std::vector<int>& valueCounts);
 // Zorvane's content test over the peer's file set, with its verdicts.

@@ -26,7 +26,7 @@ ZERO_RUN_LENGTH = 1000
 # either alone has ranged from 0.46 to 1.51.
 LINEAR_LOW, LINEAR_HIGH = 0.67, 1.5
 LINEAR = f"linear like the floor: {LINEAR_LOW}–{LINEAR_HIGH}"
-# Wine reads CPU times from Linux in clock ticks of 10 ms.
+# Wine reads CPU times from Linux, in clock ticks of 10 ms.
 CPU_TICK_MS = 10
 
 
@@ -219,14 +219,25 @@ def footprint(report, f, folder):
     report.row("One cycle driven from outside, P = 10", show(fig["outside_cycle_ms"], "ms"))
 
 
-def idle(report, i):
+def idle(report, i, tick):
+    """Wine charges CPU time in whole clock ticks, to whichever process runs
+    when one falls; so the copies are told apart by their median and their
+    mean, each to within one tick."""
     z, fl = summary(i["zorvane_cpu_ms"]), summary(i["floor_cpu_ms"])
+    z["mean"] = statistics.mean(i["zorvane_cpu_ms"])
+    fl["mean"] = statistics.mean(i["floor_cpu_ms"])
     report.figures["idle_cpu_ms"] = {"seconds": i["seconds"], "zorvane": z, "floor": fl,
                                      "sources": i["sources"]}
-    alike = abs(z["median"] - fl["median"]) <= CPU_TICK_MS and z["max"] <= fl["max"] + CPU_TICK_MS
+    alike = (abs(z["median"] - fl["median"]) < CPU_TICK_MS and
+             abs(z["mean"] - fl["mean"]) < CPU_TICK_MS)
     report.row(f"CPU time in {i['seconds']} s idle, enhanced scanning off, 7 copies side by side",
-               show(z, "ms", digits=0), show(fl, "ms", digits=0), "",
-               f"indistinguishable (±{CPU_TICK_MS} ms, one clock tick)", alike)
+               show(z, "ms", digits=0) + f", mean {z['mean']:.1f}",
+               show(fl, "ms", digits=0) + f", mean {fl['mean']:.1f}", "",
+               f"indistinguishable: median and mean within one {CPU_TICK_MS} ms tick", alike)
+    cycle = summary(tick["cycle_ms"])
+    report.figures["idle_tick_ms"] = cycle
+    report.row("One idle tick in-process (looks for the DLL), twice a minute",
+               show(cycle, "ms", digits=2))
 
 
 def main():
@@ -241,7 +252,7 @@ def main():
     key_scans(report, by_kind["keys"])
     content_test(report, by_kind["content"][0], prefix, folder)
     footprint(report, by_kind["footprint"][0], folder)
-    idle(report, by_kind["idle"][0])
+    idle(report, by_kind["idle"][0], by_kind["idle_cycle"][0])
 
     print(report.table())
     missed = [g["figure"] for g in report.goals if not g["met"]]
