@@ -10,20 +10,6 @@
 
 namespace {
 
-struct AutostartKey {
-    HKEY root;
-    const char* path;
-};
-
-const AutostartKey AutostartKeys[] = {
-    {HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\RunServices"},
-    {HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Run"},
-    {HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\Run"},
-    {HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\RunServicesOnce"},
-    {HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce"},
-    {HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce"},
-};
-
 // Empties the six keys, then spreads `count` values over them in turn. The
 // commands look like those of installed programs, and none is running.
 void WriteAutostartValues(int count)

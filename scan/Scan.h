@@ -68,6 +68,13 @@ void TrimSpaces(char* text);
 
 // ---- Scan cycle ---------------------------------------------------------
 
+// The six autostart keys, in the order in which each pass scans them.
+struct AutostartKey {
+    HKEY root;
+    const char* path;
+};
+extern const std::array<AutostartKey, 6> AutostartKeys;
+
 // 0 in the silent pass over the autostart keys, 1 in the asking pass.
 extern int ScanPass;
 

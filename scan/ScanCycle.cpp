@@ -6,15 +6,6 @@
 int ScanPass;
 RestartFunction RestartComputer = RestartWindows;
 
-namespace {
-
-constexpr char DropperDllName[] = "\\windll.dll";
-
-struct AutostartKey {
-    HKEY root;
-    const char* path;
-};
-
 // Scanned in this order in each pass.
 const std::array<AutostartKey, 6> AutostartKeys = {{
     {HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\RunServices"},
@@ -24,6 +15,10 @@ const std::array<AutostartKey, 6> AutostartKeys = {{
     {HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce"},
     {HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce"},
 }};
+
+namespace {
+
+constexpr char DropperDllName[] = "\\windll.dll";
 
 constexpr char RebootOffer[] =
     "Grimlatch is running on your computer, but has not actually installed itself.  The "
