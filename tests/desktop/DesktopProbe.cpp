@@ -64,41 +64,6 @@ DWORD ProgramProcess()
     return pid;
 }
 
-BOOL CALLBACK TakeNotice(HWND w, LPARAM found)
-{
-    char cls[16] = "", title[64] = "";
-    GetClassNameA(w, cls, sizeof cls);
-    GetWindowTextA(w, title, sizeof title);
-    if (std::strcmp(cls, "#32770") == 0 && std::strcmp(title, NoticeCaption) == 0 &&
-        IsWindowVisible(w)) {
-        *reinterpret_cast<HWND*>(found) = w;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-HWND NoticeOnScreen()
-{
-    HWND found = nullptr;
-    EnumWindows(TakeNotice, reinterpret_cast<LPARAM>(&found));
-    return found;
-}
-
-// The longest static text of the box is its message.
-int PrintNotice(HWND box)
-{
-    if (!box)
-        return 1;
-    char text[2048] = "", best[2048] = "";
-    for (HWND child = GetWindow(box, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
-        GetWindowTextA(child, text, sizeof text);
-        if (std::strlen(text) > std::strlen(best))
-            std::strcpy(best, text);
-    }
-    std::printf("%s\n", best);
-    return 0;
-}
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -112,8 +77,11 @@ int main(int argc, char** argv)
         return PrintRect(WaitFor([] { return VisibleWindowOfClass("tooltips_class32", 0); }));
     if (!std::strcmp(what, "menu"))
         return PrintRect(WaitFor([] { return VisibleWindowOfClass("#32768", ProgramProcess()); }));
-    if (!std::strcmp(what, "notice"))
-        return PrintNotice(WaitFor(NoticeOnScreen));
+    if (!std::strcmp(what, "notice")) {
+        Notice notice = WaitForNotice(Patience);
+        std::printf("%s\n", notice.text.c_str());
+        return notice.shown ? 0 : 1;
+    }
     if (!std::strcmp(what, "answer"))
         return AnswerNotice(IDOK, Patience).shown ? 0 : 1;
     if (!std::strcmp(what, "close")) {

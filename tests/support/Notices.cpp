@@ -98,6 +98,12 @@ Notice AnswerNotice(int button, DWORD timeoutMs)
     return n;
 }
 
+Notice WaitForNotice(DWORD timeoutMs)
+{
+    HWND box = WaitForNoticeBox(timeoutMs);
+    return box ? Read(box) : Notice{};
+}
+
 bool NoticeAppears(DWORD timeoutMs)
 {
     return WaitForNoticeBox(timeoutMs) != nullptr;

@@ -23,6 +23,10 @@ bool RunningOnWine();
 // `button` is 0, and waits for it to go away.
 Notice AnswerNotice(int button, DWORD timeoutMs = 10000);
 
+// Reads the notice on the screen, once one appears within the time given;
+// leaves it there. `shown` is false when none appeared.
+Notice WaitForNotice(DWORD timeoutMs);
+
 // Tells whether a notice is on the screen within the time given; leaves it there.
 bool NoticeAppears(DWORD timeoutMs);
 
