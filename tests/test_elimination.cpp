@@ -89,8 +89,6 @@ protected:
     void TearDown() override
     {
         RemoveDropperDll();
-        for (const auto& [root, key, name] : values_)
-            DeleteRegistryValue(root, key, name);
         RegDeleteKeyA(HKEY_CURRENT_USER, TestKey);
         DeleteFileA(Quarantine(Folder()).c_str());
         DeleteFileA(Quarantine(SystemDirectory()).c_str());
@@ -99,8 +97,7 @@ protected:
 
     void Register(HKEY root, const char* key, const std::string& name, const std::string& data)
     {
-        ASSERT_TRUE(WriteRegistryString(root, key, name, data));
-        values_.push_back({root, key, name});
+        ASSERT_TRUE(values_.Write(root, key, name, data));
     }
 
     // Runs `work`, answering its notices with `buttons` in turn (Cancel after those).
@@ -121,12 +118,7 @@ protected:
     }
 
 private:
-    struct Value {
-        HKEY root;
-        std::string key;
-        std::string name;
-    };
-    std::vector<Value> values_;
+    TestValues values_;
 };
 
 // Counts ticks of the scan timer on `window` within `ms`, and when the first came.

@@ -61,16 +61,13 @@ protected:
     void TearDown() override
     {
         RemoveDropperDll();
-        for (const auto& [root, key, name] : values_)
-            DeleteRegistryValue(root, key, name);
         DeleteFileA((Folder() + "\\GrimlatchRemoved.exe").c_str());
     }
 
     // An autostart value that is deleted again after the test.
     void Register(HKEY root, const char* key, const std::string& name, const std::string& data)
     {
-        ASSERT_TRUE(WriteRegistryString(root, key, name, data));
-        values_.push_back({root, key, name});
+        ASSERT_TRUE(values_.Write(root, key, name, data));
     }
 
     // Runs one cycle, answering its notices with `buttons` in turn (Cancel
@@ -84,12 +81,7 @@ protected:
     }
 
 private:
-    struct Value {
-        HKEY root;
-        std::string key;
-        std::string name;
-    };
-    std::vector<Value> values_;
+    TestValues values_;
 };
 
 TEST_F(ScanCycle, WithNoDllAndEnhancedScanningOffNothingIsTouched)

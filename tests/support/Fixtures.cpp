@@ -204,3 +204,16 @@ DWORD WINAPI NoticeRecorder::Run(void* self)
     }
     return 0;
 }
+
+TestValues::~TestValues()
+{
+    for (const Value& value : values_)
+        DeleteRegistryValue(value.root, value.key, value.name);
+}
+
+bool TestValues::Write(HKEY root, const std::string& key, const std::string& name,
+                       const std::string& data)
+{
+    values_.push_back({root, key, name});
+    return WriteRegistryString(root, key, name, data);
+}
