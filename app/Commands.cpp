@@ -65,7 +65,7 @@ void Uninstall()
 // name some other file.
 bool HelpFilePath(PathBuffer& path)
 {
-    DWORD length = GetModuleFileNameA(AppInstance, path.data(), path.size());
+    DWORD length = GetModuleFileNameA(AppInstance, path.data(), static_cast<DWORD>(path.size()));
     if (length == 0 || length >= path.size())
         return false;
     char* lastBackslash = nullptr;

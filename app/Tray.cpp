@@ -6,8 +6,9 @@ namespace {
 
 // The icon record in its first form, which every shell since Windows 95
 // accepts; the header's record is the later, longer one, so the size is set
-// to the first form's and nothing beyond it is read.
-static_assert(NOTIFYICONDATAA_V1_SIZE == 88);
+// to the first form's and nothing beyond it is read. In a 64-bit build the
+// handles in it are wider, and so is the record.
+static_assert(sizeof(void*) != 4 || NOTIFYICONDATAA_V1_SIZE == 88);
 DWORD const TrayIconRecordSize = NOTIFYICONDATAA_V1_SIZE;
 int const TipSize = 64; // the first form's tip field, terminator included
 int const TrayIconSize = 16;

@@ -1,5 +1,5 @@
 # Cross-compiles for 32-bit Windows with Debian's mingw-w64 (i686) and runs
-# the target's programs under Wine.
+# the target's programs under Wine (see tools/in-wine).
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
 
@@ -14,8 +14,3 @@ set(CMAKE_FIND_ROOT_PATH /usr/${ZORVANE_TRIPLE})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-
-find_program(WINE_PROGRAM wine)
-if(WINE_PROGRAM)
-    set(CMAKE_CROSSCOMPILING_EMULATOR ${WINE_PROGRAM})
-endif()

@@ -102,11 +102,21 @@ bool IsBlankVersionString(char* block, WORD language, const char* key)
 
 // _stat32 is how mingw-w64 names msvcrt.dll's own _stat, with its 32-bit
 // size and times: the form that the version 6 run-time of Windows 95/98 has.
-// Plain stat and _stat map to _stat64 variants that it lacks.
+// Plain stat and _stat map to _stat64 variants that it lacks. The 64-bit
+// run-time's own _stat has 64-bit times and is called _stat64i32 there.
+#ifdef _WIN64
+using FileStatus = struct _stat64i32;
+#else
+using FileStatus = struct _stat32;
+#endif
 bool QueryFileStatus(const char* path, DWORD* size)
 {
-    struct _stat32 status = {};
+    FileStatus status = {};
+#ifdef _WIN64
+    if (_stat64i32(path, &status) != 0)
+#else
     if (_stat32(path, &status) != 0)
+#endif
         return false;
     if (size)
         *size = static_cast<DWORD>(status.st_size);

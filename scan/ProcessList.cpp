@@ -69,7 +69,7 @@ bool QueryFullImageName(DWORD processId, WidePathBuffer& path)
     KernelHandle process(OpenProcess(QueryLimitedInformation, FALSE, processId));
     if (!process.Valid())
         return false;
-    DWORD size = path.size();
+    auto size = static_cast<DWORD>(path.size());
     return query(process.Get(), 0, path.data(), &size) != 0;
 }
 
@@ -85,7 +85,7 @@ bool QueryModuleFileName(DWORD processId, WidePathBuffer& path)
         OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId));
     if (!process.Valid())
         return false;
-    DWORD length = query(process.Get(), nullptr, path.data(), path.size());
+    DWORD length = query(process.Get(), nullptr, path.data(), static_cast<DWORD>(path.size()));
     return length > 0 && length < path.size() - 1;
 }
 

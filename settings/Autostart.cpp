@@ -12,7 +12,7 @@ using ModulePathBuffer = std::array<char, 300>;
 // a path cut short would make Windows start some other file, or none.
 bool ModulePath(ModulePathBuffer& path)
 {
-    DWORD length = GetModuleFileNameA(AppInstance, path.data(), path.size());
+    DWORD length = GetModuleFileNameA(AppInstance, path.data(), static_cast<DWORD>(path.size()));
     return length > 0 && length < path.size();
 }
 

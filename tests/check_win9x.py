@@ -1,7 +1,10 @@
 #!/usr/bin/env python3
 """Fails unless Windows 95/98 can load the executable: subsystem and OS
 version at most 4.0, a GUI subsystem, and every imported function on the
-allowlist (which also fixes the set of DLLs that may be imported)."""
+allowlist (which also fixes the set of DLLs that may be imported). It also
+reads back what Explorer's property sheet and the shell would show: the
+version block and the icon group. Only the file is read, so this runs on
+hosts that cannot execute 32-bit code."""
 import struct
 import sys
 
@@ -67,14 +70,110 @@ def read_pe(path):
                     imports.append((dll, cstr(value + 2)))
                 entry += 4
             desc += 20
-    return header, imports
+    return header, imports, resources(data, at, struct.unpack_from("<I", data, opt + 96 + 16)[0])
+
+
+def resources(data, at, root_rva):
+    """The resource tree as {(type, name): [data bytes of each language]};
+    a name is an int id or an upper-case string."""
+    if not root_rva:
+        return {}
+    base = at(root_rva)
+
+    def entries(offset):
+        named, ids = struct.unpack_from("<HH", data, base + offset + 12)
+        for i in range(named + ids):
+            name, target = struct.unpack_from("<II", data, base + offset + 16 + 8 * i)
+            if name & 0x80000000:
+                length = struct.unpack_from("<H", data, base + (name & 0x7FFFFFFF))[0]
+                start = base + (name & 0x7FFFFFFF) + 2
+                name = data[start:start + 2 * length].decode("utf-16-le").upper()
+            yield name, target
+
+    tree = {}
+    for rtype, t in entries(0):
+        for name, n in entries(t & 0x7FFFFFFF):
+            for _, leaf in entries(n & 0x7FFFFFFF):
+                rva, size = struct.unpack_from("<II", data, base + leaf)
+                tree.setdefault((rtype, name), []).append(data[at(rva):at(rva) + size])
+    return tree
+
+
+def version_nodes(block, offset=0, end=None, path=()):
+    """Yields (key path, value bytes, type) for every node of a version block."""
+    end = len(block) if end is None else end
+    while offset + 6 <= end:
+        length, value_length, kind = struct.unpack_from("<HHH", block, offset)
+        if length == 0:
+            break
+        key_end = block.index(b"\0\0", offset + 6)
+        while (key_end - offset - 6) % 2:
+            key_end = block.index(b"\0\0", key_end + 1)
+        key = block[offset + 6:key_end].decode("utf-16-le")
+        value = (key_end + 2 + 3) & ~3
+        size = value_length * 2 if kind == 1 else value_length
+        yield path + (key,), block[value:value + size], kind
+        children = (value + size + 3) & ~3
+        yield from version_nodes(block, children, offset + length, path + (key,))
+        offset = (offset + length + 3) & ~3
+
+
+def check_resources(tree):
+    problems = []
+    versions = tree.get((16, 1), [])
+    if len(versions) != 1:
+        return [f"expected one version block with id 1, found {len(versions)}"]
+    nodes = {p: (v, k) for p, v, k in version_nodes(versions[0])}
+    fixed = nodes.get(("VS_VERSION_INFO",), (b"", 0))[0]
+    if len(fixed) < 52 or struct.unpack_from("<I", fixed)[0] != 0xFEEF04BD:
+        problems.append("the version block has no fixed file information")
+    else:
+        ms, ls, pms, pls = struct.unpack_from("<IIII", fixed, 8)
+        for what, (hi, lo) in (("file", (ms, ls)), ("product", (pms, pls))):
+            got = (hi >> 16, hi & 0xFFFF, lo >> 16, lo & 0xFFFF)
+            if got != (1, 0, 0, 1):
+                problems.append(f"fixed {what} version %d.%d.%d.%d, expected 1.0.0.1" % got)
+    table = ("VS_VERSION_INFO", "StringFileInfo", "040904b0")
+    strings = {p[-1]: v.decode("utf-16-le").rstrip("\0")
+               for p, (v, k) in nodes.items() if p[:-1] == table}
+    expected = {"FileVersion": "1.2", "ProductVersion": "1.2", "CompanyName": "Quillane",
+                "ProductName": "Zorvane", "OriginalFilename": "Zorvane.exe"}
+    for key, want in expected.items():
+        if strings.get(key) != want:
+            problems.append(f"version string {key}: expected {want!r}, got {strings.get(key)!r}")
+    for key in ("Comments", "FileDescription", "InternalName", "LegalCopyright"):
+        if not strings.get(key, "").strip():
+            problems.append(f"version string {key} is missing or blank")
+    if "Quillane" not in strings.get("LegalCopyright", ""):
+        problems.append("the copyright does not name Quillane")
+    translation = nodes.get(("VS_VERSION_INFO", "VarFileInfo", "Translation"), (b"", 0))[0]
+    if translation[:4] != struct.pack("<HH", 0x0409, 1200):
+        problems.append(f"translation {translation.hex()}, expected 0x0409 / 1200")
+
+    groups = tree.get((14, "ZORVANE_ICON"), [])
+    if len(groups) != 1:
+        return problems + [f"expected one icon group ZORVANE_ICON, found {len(groups)}"]
+    group = groups[0]
+    count = struct.unpack_from("<H", group, 4)[0]
+    sizes = set()
+    for i in range(count):
+        width, height, _, _, _, _, _, icon_id = struct.unpack_from("<BBBBHHIH", group, 6 + 14 * i)
+        image = tree.get((3, icon_id), [b""])[0]
+        # A DIB's header gives the width, and twice the height (image and mask).
+        if len(image) < 12 or struct.unpack_from("<ii", image, 4) != (width, 2 * height):
+            problems.append(f"icon image {icon_id} ({width}x{height}) is missing or of another size")
+        sizes.add((width, height))
+    for size in ((16, 16), (32, 32)):
+        if size not in sizes:
+            problems.append("the icon group has no %dx%d image" % size)
+    return problems
 
 
 def main():
     exe, allowlist = sys.argv[1], sys.argv[2]
     allowed = load_allowlist(allowlist)
-    header, imports = read_pe(exe)
-    problems = []
+    header, imports, tree = read_pe(exe)
+    problems = check_resources(tree)
     if header["subsystem"] != 2:
         problems.append(f"subsystem {header['subsystem']}, expected 2 (Windows GUI)")
     if header["subsystem_version"] > (4, 0):

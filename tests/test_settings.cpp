@@ -176,7 +176,10 @@ TEST_F(Autostart, APathThatCannotBeHadWholeIsNotWritten)
         SetAutostart(1);
         EXPECT_FALSE(AutostartEntry().present) << "a path cut to 299 characters must not be registered";
     }
-    AppInstance = reinterpret_cast<HINSTANCE>(0x5a5a0000); // no module: no path at all
+    // The address of a stack variable is no module's base on either
+    // architecture: no path at all.
+    int notAModule = 0;
+    AppInstance = reinterpret_cast<HINSTANCE>(&notAModule);
     SetAutostart(1);
     EXPECT_FALSE(AutostartEntry().present);
     ASSERT_TRUE(StoreText(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey, "Enhanced", "0"));

@@ -1,9 +1,17 @@
 # Shared by tools/run, tools/test, tools/demo and tools/bench: installs what is
-# missing, builds, and sets up a private Wine prefix on a display.
+# missing, builds, and sets up private Wine prefixes on displays of their own.
 # Sourced, not run. Everything here is safe to repeat.
+#
+# Two architectures, built from the same sources:
+#   i386  build/      the product, run by wine32 in a win32 prefix
+#   x64   build/x64   the same program as x86_64, run by wine64 in a win64 prefix
+# Some 64-bit hosts cannot execute IA-32 code at all; there only x64 runs,
+# while the 32-bit Zorvane.exe is still built and checked without running it.
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BUILD=${ZORVANE_BUILD:-$ROOT/build}
+WINE32=/usr/lib/wine/wine
+WINE64=/usr/lib/wine/wine64
 
 as_root() {
     if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi
@@ -16,8 +24,11 @@ install_missing() {
     command -v python3 >/dev/null || need+=(python3)
     command -v i686-w64-mingw32-g++-posix >/dev/null ||
         need+=(g++-mingw-w64-i686 binutils-mingw-w64-i686 mingw-w64-i686-dev)
+    command -v x86_64-w64-mingw32-g++-posix >/dev/null ||
+        need+=(g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev)
     [ -f /usr/src/googletest/CMakeLists.txt ] || need+=(googletest)
     dpkg -s wine32:i386 >/dev/null 2>&1 || need+=(wine wine32:i386)
+    [ -x "$WINE64" ] || need+=(wine64)
     command -v Xvfb >/dev/null || need+=(xvfb xauth)
     command -v xdotool >/dev/null || need+=(xdotool)
     command -v import >/dev/null && import -version 2>/dev/null | grep -q ImageMagick ||
@@ -32,19 +43,97 @@ install_missing() {
         "${need[@]}" >/dev/null
 }
 
-build() {
-    local type=${1:-MinSizeRel} tests=${2:-ON}
-    cmake -S "$ROOT" -B "$BUILD" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686.cmake" \
-        -DCMAKE_BUILD_TYPE="$type" -DZORVANE_TESTS="$tests" >/dev/null
-    cmake --build "$BUILD" -j"$(nproc)"
+# Whether this host executes IA-32 code. Some kernels are built without it;
+# wine32 then fails with "Exec format error". Asked once per run.
+host_runs_i386() {
+    if [ -z "${HOST_RUNS_I386:-}" ]; then
+        HOST_RUNS_I386=no
+        if /usr/lib/wine/wineserver32 --version >/dev/null 2>&1; then HOST_RUNS_I386=yes; fi
+    fi
+    [ "$HOST_RUNS_I386" = yes ]
 }
+
+# The architectures that run here: i386 wherever the host can execute it,
+# x64 always; ZORVANE_ARCH=i386 or x64 limits a run to one. Sets RUN_ARCHS
+# and, for each architecture, ARCH_NOTE_<arch> saying why it does not run.
+choose_archs() {
+    RUN_ARCHS=()
+    ARCH_NOTE_i386= ARCH_NOTE_x64=
+    case ${ZORVANE_ARCH:-} in
+    "" | i386 | x64) ;;
+    *) echo "ZORVANE_ARCH must be i386 or x64, not '$ZORVANE_ARCH'" >&2; return 1 ;;
+    esac
+    if [ "${ZORVANE_ARCH:-i386}" != i386 ]; then
+        ARCH_NOTE_i386="not tested, ZORVANE_ARCH=$ZORVANE_ARCH"
+    elif ! host_runs_i386; then
+        ARCH_NOTE_i386="not tested, this host cannot execute 32-bit code"
+        if [ "${ZORVANE_ARCH:-}" = i386 ]; then
+            echo "ZORVANE_ARCH=i386, but this host cannot execute 32-bit code" >&2
+            return 1
+        fi
+    else
+        RUN_ARCHS+=(i386)
+    fi
+    if [ "${ZORVANE_ARCH:-x64}" != x64 ]; then
+        ARCH_NOTE_x64="not tested, ZORVANE_ARCH=$ZORVANE_ARCH"
+    else
+        RUN_ARCHS+=(x64)
+    fi
+}
+
+# The architecture for one program run (tools/run, demo, bench): i386 where
+# the host can, else x64.
+preferred_arch() {
+    if host_runs_i386; then echo i386; else echo x64; fi
+}
+
+# Points TREE, TOOLCHAIN, WINE and the Wine variables at one architecture.
+# The prefix is ZORVANE_PREFIX when set, else the tree's own.
+use_arch() {
+    ARCH=$1
+    export WINEDEBUG=${WINEDEBUG:--all}
+    export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+    export HOME=${HOME:-$(getent passwd "$(id -u)" | cut -d: -f6)}
+    case $ARCH in
+    i386)
+        TREE=$BUILD TOOLCHAIN=$ROOT/cmake/mingw-i686.cmake WINE=$WINE32
+        export WINEARCH=win32
+        unset WINELOADER
+        ;;
+    x64)
+        # Never through the wine wrapper: it picks wine32 whenever wine32
+        # is installed.
+        TREE=$BUILD/x64 TOOLCHAIN=$ROOT/cmake/mingw-x86_64.cmake WINE=$WINE64
+        export WINEARCH=win64 WINELOADER=$WINE64
+        ;;
+    *) echo "unknown architecture $ARCH" >&2; return 1 ;;
+    esac
+    export WINEPREFIX=${ZORVANE_PREFIX:-$TREE/wineprefix}
+}
+
+# build TREE TOOLCHAIN [BuildType] [ON|OFF for the tests] [extra cmake options]
+build_tree() {
+    local tree=$1 toolchain=$2 type=${3:-MinSizeRel} tests=${4:-ON}
+    shift 4 || shift $#
+    cmake -S "$ROOT" -B "$tree" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
+        -DCMAKE_BUILD_TYPE="$type" -DZORVANE_TESTS="$tests" "$@" >/dev/null
+    cmake --build "$tree" -j"$(nproc)"
+}
+
+# Builds the current architecture's tree (see use_arch).
+build() {
+    build_tree "$TREE" "$TOOLCHAIN" "${1:-MinSizeRel}" "${2:-ON}"
+}
+
+XVFB_PIDS=()
+WINE_PREFIXES=()
 
 # Starts a private X server on a free display and exports DISPLAY.
 start_display() {
     local fdfile
     fdfile=$(mktemp)
     Xvfb -displayfd 5 -screen 0 1024x768x24 -nolisten tcp 5>"$fdfile" >/dev/null 2>&1 &
-    XVFB_PID=$!
+    XVFB_PIDS+=($!)
     for _ in $(seq 100); do
         [ -s "$fdfile" ] && break
         sleep 0.1
@@ -53,23 +142,19 @@ start_display() {
     rm -f "$fdfile"
 }
 
-# A throwaway 32-bit prefix under the build folder: never the user's own.
-# Every program in it runs inside one virtual desktop with a taskbar (Wine
-# enables the shell for a desktop named "shell"), so the
+# A throwaway prefix of the current architecture under the build folder:
+# never the user's own. Every program in it runs inside one virtual desktop
+# with a taskbar (Wine enables the shell for a desktop named "shell"), so the
 # notification area exists even without a desktop environment.
 setup_prefix() {
-    export HOME=${HOME:-$(getent passwd "$(id -u)" | cut -d: -f6)}
-    export WINEPREFIX=${ZORVANE_PREFIX:-$BUILD/wineprefix}
-    export WINEARCH=win32
-    export WINEDEBUG=${WINEDEBUG:--all}
-    export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+    WINE_PREFIXES+=("$WINEPREFIX")
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
         echo "Creating Wine prefix $WINEPREFIX"
         mkdir -p "$WINEPREFIX"
-        wineboot -i >/dev/null 2>&1
+        "$WINE" wineboot -i >/dev/null 2>&1
         wineserver -w
-        wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d shell /f >/dev/null 2>&1
-        wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v shell /d 1024x768 /f >/dev/null 2>&1
+        "$WINE" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d shell /f >/dev/null 2>&1
+        "$WINE" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v shell /d 1024x768 /f >/dev/null 2>&1
         wineserver -w
     fi
 }
@@ -79,7 +164,7 @@ setup_prefix() {
 # long-lived processes would otherwise inherit them.
 start_desktop() {
     wineserver -p
-    setsid wine explorer /desktop=shell,1024x768 </dev/null >/dev/null 2>&1 &
+    setsid "$WINE" explorer /desktop=shell,1024x768 </dev/null >/dev/null 2>&1 &
     for _ in $(seq 150); do
         xdotool search --name '^shell - Wine desktop$' >/dev/null 2>&1 && sleep 1 && return 0
         sleep 0.2
@@ -87,12 +172,29 @@ start_desktop() {
     echo "warning: the Wine desktop did not appear" >&2
 }
 
+# Records the current architecture's display and Wine settings in its tree,
+# where tools/in-wine and the desktop check read them for every test.
+write_wine_env() {
+    {
+        printf 'export DISPLAY=%q WINEPREFIX=%q WINEARCH=%q WINEDEBUG=%q\n' \
+            "$DISPLAY" "$WINEPREFIX" "$WINEARCH" "$WINEDEBUG"
+        printf 'export WINEDLLOVERRIDES=%q HOME=%q\n' "$WINEDLLOVERRIDES" "$HOME"
+        if [ -n "${WINELOADER:-}" ]; then
+            printf 'export WINELOADER=%q\n' "$WINELOADER"
+        else
+            printf 'unset WINELOADER\n'
+        fi
+        printf 'ZORVANE_WINE=%q\n' "$WINE"
+    } >"$TREE/wine.env"
+}
+
 stop_wine() {
-    if [ -n "${WINEPREFIX:-}" ]; then
-        wineserver -k >/dev/null 2>&1 || true
-    fi
-    if [ -n "${XVFB_PID:-}" ]; then
-        kill "$XVFB_PID" 2>/dev/null || true
-    fi
+    local prefix pid
+    for prefix in "${WINE_PREFIXES[@]}"; do
+        WINEPREFIX=$prefix wineserver -k >/dev/null 2>&1 || true
+    done
+    for pid in "${XVFB_PIDS[@]}"; do
+        kill "$pid" 2>/dev/null || true
+    done
     return 0
 }

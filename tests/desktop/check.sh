@@ -4,10 +4,14 @@
 # ring, pointed at (tooltip), pressed (menu), and "About Zorvane" is chosen
 # from the menu by where its text lies in a screenshot; the About notice must
 # appear. Screenshots of each step are saved in screenshots/ of the build.
-# Run by ctest under tools/test, which exports DISPLAY and WINEPREFIX.
+# Run by ctest under tools/test, which records the tree's display, prefix and
+# Wine in wine.env.
 set -euo pipefail
 
 BUILD=${1:?usage: check.sh BUILD_FOLDER}
+[ -f "$BUILD/wine.env" ] || { echo "FAIL: no $BUILD/wine.env: run this through tools/test" >&2; exit 1; }
+source "$BUILD/wine.env"
+wine() { "$ZORVANE_WINE" "$@"; }
 SHOTS="$BUILD/screenshots"
 PROBE="$BUILD/DesktopProbe.exe"
 WORK=$(mktemp -d)
@@ -75,7 +79,7 @@ print(" ".join(str(top + (r[0] + r[-1]) // 2) for r in rows if len(r) >= 5))
 }
 
 probe close >/dev/null || true
-setsid wine "$BUILD/Zorvane.exe" </dev/null >/dev/null 2>&1 &
+setsid "$ZORVANE_WINE" "$BUILD/Zorvane.exe" </dev/null >/dev/null 2>&1 &
 probe icon || fail "Zorvane's tray icon did not appear"
 sleep 1
 
