@@ -31,8 +31,8 @@ void FloorCycle()
         DWORD length = sizeof path;
         BOOL named = QueryFullProcessImageNameA(process, 0, path, &length);
         CloseHandle(process);
-        struct _stat32 status;
-        if (!named || _stat32(path, &status) != 0 || static_cast<DWORD>(status.st_size) < MinServerSize)
+        DWORD fileSize = 0;
+        if (!named || !QueryFileStatus(path, &fileSize) || fileSize < MinServerSize)
             continue;
         DWORD handle = 0;
         DWORD size = GetFileVersionInfoSizeA(path, &handle);

@@ -3,7 +3,7 @@
 ZorvaneBench.exe into medians with their spread (min–max), checks each goal,
 prints the markdown table and writes the same figures as JSON.
 
-  report.py SAMPLES PREFIX BENCH_BUILD JSON_OUT
+  report.py SAMPLES PREFIX BENCH_BUILD JSON_OUT ARCH
 """
 import json
 import os
@@ -26,6 +26,8 @@ ZERO_RUN_LENGTH = 1000
 # either alone has ranged from 0.46 to 1.51.
 LINEAR_LOW, LINEAR_HIGH = 0.67, 1.5
 LINEAR = f"linear like the floor: {LINEAR_LOW}–{LINEAR_HIGH}"
+ARCHITECTURES = {"i386": "i386: the shipped 32-bit program, wine32",
+                 "x64": "x64: the same sources built as x86_64, wine64"}
 # Wine reads CPU times from Linux, in clock ticks of 10 ms.
 CPU_TICK_MS = 10
 
@@ -234,6 +236,10 @@ def idle(report, i, tick):
                show(z, "ms", digits=0) + f", mean {z['mean']:.1f}",
                show(fl, "ms", digits=0) + f", mean {fl['mean']:.1f}", "",
                f"indistinguishable: median and mean within one {CPU_TICK_MS} ms tick", alike)
+    zs, fs = summary(i["zorvane_startup_cpu_ms"]), summary(i["floor_startup_cpu_ms"])
+    report.figures["startup_cpu_ms"] = {"zorvane": zs, "floor": fs}
+    report.row("CPU time from start until settled (not counted as idle)",
+               show(zs, "ms", digits=0), show(fs, "ms", digits=0))
     cycle = summary(tick["cycle_ms"])
     report.figures["idle_tick_ms"] = cycle
     report.row("One idle tick in-process (looks for the DLL), twice a minute",
@@ -241,13 +247,14 @@ def idle(report, i, tick):
 
 
 def main():
-    samples, prefix, folder, json_out = sys.argv[1:5]
+    samples, prefix, folder, json_out, arch = sys.argv[1:6]
     by_kind = {}
     for line in open(samples):
         if line.startswith("{"):
             record = json.loads(line)
             by_kind.setdefault(record["kind"], []).append(record)
     report = Report()
+    report.row("Architecture measured", ARCHITECTURES.get(arch, arch), "the same")
     steady_state(report, by_kind["cycle"])
     key_scans(report, by_kind["keys"])
     content_test(report, by_kind["content"][0], prefix, folder)
@@ -262,7 +269,7 @@ def main():
     sources["cpu"] = by_kind["idle"][0]["sources"]["cpu"]
     print("Read from outside: " + "; ".join(f"{k}: {v}" for k, v in sources.items()))
     with open(json_out, "w") as out:
-        json.dump({"platform": "Wine on a shared 2-core machine",
+        json.dump({"platform": "Wine on a shared 2-core machine", "architecture": arch,
                    "spread": "min–max of the runs; the figure is their median",
                    "figures": report.figures, "goals": report.goals,
                    "table": report.table()}, out, indent=2, ensure_ascii=False)

@@ -82,9 +82,15 @@ choose_archs() {
 }
 
 # The architecture for one program run (tools/run, demo, bench): i386 where
-# the host can, else x64.
+# the host can, else x64; ZORVANE_ARCH chooses one.
 preferred_arch() {
-    if host_runs_i386; then echo i386; else echo x64; fi
+    if [ -n "${ZORVANE_ARCH:-}" ]; then
+        echo "$ZORVANE_ARCH"
+    elif host_runs_i386; then
+        echo i386
+    else
+        echo x64
+    fi
 }
 
 # Points TREE, TOOLCHAIN, WINE and the Wine variables at one architecture.
