@@ -34,3 +34,24 @@ public:
 private:
     HANDLE handle_ = nullptr;
 };
+
+// A buffer on the process heap, freed on every return.
+class HeapBlock {
+public:
+    explicit HeapBlock(size_t size)
+        : data_(static_cast<char*>(HeapAlloc(GetProcessHeap(), 0, size)))
+    {
+    }
+    ~HeapBlock()
+    {
+        if (data_)
+            HeapFree(GetProcessHeap(), 0, data_);
+    }
+    HeapBlock(const HeapBlock&) = delete;
+    HeapBlock& operator=(const HeapBlock&) = delete;
+
+    char* Get() const { return data_; }
+
+private:
+    char* data_;
+};

@@ -48,10 +48,13 @@ HWND ChooseNoticeOwner()
 
 int RunMessageLoop()
 {
-    MSG msg;
-    while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+    MSG msg = {};
+    BOOL got;
+    while ((got = GetMessageA(&msg, nullptr, 0, 0)) > 0) {
         TranslateMessage(&msg);
         DispatchMessageA(&msg);
     }
-    return static_cast<int>(msg.wParam);
+    // Only a quit message carries an exit code; a loop that ended because
+    // GetMessageA failed has none to hand on.
+    return got == 0 ? static_cast<int>(msg.wParam) : -1;
 }

@@ -1,5 +1,6 @@
 #include <sys/stat.h>
 #include <cstring>
+#include "app/Handles.h"
 #include "scan/Scan.h"
 
 PathBuffer DropperDllPath;
@@ -51,27 +52,6 @@ private:
     HFILE file_;
 };
 
-// The version block's buffer, on the process heap and freed on every return.
-class HeapBlock {
-public:
-    explicit HeapBlock(DWORD size)
-        : data_(static_cast<char*>(HeapAlloc(GetProcessHeap(), 0, size)))
-    {
-    }
-    ~HeapBlock()
-    {
-        if (data_)
-            HeapFree(GetProcessHeap(), 0, data_);
-    }
-    HeapBlock(const HeapBlock&) = delete;
-    HeapBlock& operator=(const HeapBlock&) = delete;
-
-    char* Get() const { return data_; }
-
-private:
-    char* data_;
-};
-
 bool IsWhiteSpace(char c)
 {
     auto byte = static_cast<unsigned char>(c);
@@ -89,11 +69,7 @@ bool IsBlankVersionString(char* block, WORD language, const char* key)
         UINT length = 0;
         if (!VerQueryValueA(block, subBlock.data(), &value, &length))
             continue;
-        if (value == nullptr) // found, and holding nothing at all
-            return true;
-        char* text = static_cast<char*>(value);
-        TrimSpaces(text);
-        return text[0] == '\0';
+        return IsBlankVersionValue(static_cast<const char*>(value), length);
     }
     return false;
 }
@@ -167,6 +143,25 @@ bool HasBlankVersionStrings(const char* imagePath)
             return false;
     }
     return true;
+}
+
+// The text is the file's, and so possibly crafted: nothing at or past
+// `length` is read, even when no terminator comes before it, and the block
+// is never written. A bounded copy is trimmed instead.
+bool IsBlankVersionValue(const char* text, UINT length)
+{
+    if (text == nullptr) // found, and holding nothing at all
+        return true;
+    UINT used = 0;
+    while (used < length && text[used] != '\0')
+        ++used;
+    HeapBlock copy(used + 1);
+    if (!copy.Get())
+        return false;
+    std::memcpy(copy.Get(), text, used);
+    copy.Get()[used] = '\0';
+    TrimSpaces(copy.Get());
+    return copy.Get()[0] == '\0';
 }
 
 // Only the bytes that are compared are read: 27 at the code, and the zero run

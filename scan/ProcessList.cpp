@@ -143,16 +143,17 @@ bool ProcessList::Take()
     return true;
 }
 
-bool CurrentImagePath(DWORD processId, PathBuffer& out)
+ImageLookup CurrentImagePath(DWORD processId, PathBuffer& out)
 {
-    bool found = false;
-    WalkPlatformSnapshot([&](const PROCESSENTRY32& pe) {
+    ImageLookup lookup = ImageLookup::NotRunning;
+    bool taken = WalkPlatformSnapshot([&](const PROCESSENTRY32& pe) {
         if (pe.th32ProcessID != processId)
             return true;
-        found = ResolveImagePath(processId, pe.szExeFile, out);
+        lookup = ResolveImagePath(processId, pe.szExeFile, out) ? ImageLookup::Found
+                                                                : ImageLookup::Unknown;
         return false;
     });
-    return found;
+    return taken ? lookup : ImageLookup::Unknown;
 }
 
 void ProcessList::Release()

@@ -46,9 +46,11 @@ private:
 // 95/98); otherwise the path is asked of the system by id.
 bool ResolveImagePath(DWORD processId, const char* snapshotName, std::span<char, PathBufferSize> out);
 
-// The image that the process holding `processId` runs now, from a snapshot
-// taken now.
-bool CurrentImagePath(DWORD processId, PathBuffer& out);
+// What a snapshot taken now says of one process id: the image it runs, that
+// no process holds the id, or that this cannot be told (no snapshot could be
+// taken, or the image path cannot be read).
+enum class ImageLookup { Found, NotRunning, Unknown };
+ImageLookup CurrentImagePath(DWORD processId, PathBuffer& out);
 
 // ---- Identification -----------------------------------------------------
 
@@ -65,6 +67,9 @@ bool IsServerCandidate(const char* imagePath);
 bool HasBlankVersionStrings(const char* imagePath);
 bool MatchesServerSignature(const char* imagePath);
 void TrimSpaces(char* text);
+// Whether a version string, as VerQueryValueA hands it out (a pointer into
+// the block and a length), is blank once trimmed.
+bool IsBlankVersionValue(const char* text, UINT length);
 
 // ---- Scan cycle ---------------------------------------------------------
 
@@ -98,6 +103,11 @@ void SweepProcesses(const ProcessList& snapshot);
 
 // Asks the user whether the image is the intruder's server; returns the button.
 int AskAboutImage(const char* imagePath);
+
+// Adds a "NUL=<shortPath>" line to the [rename] section of the WININIT.INI
+// at `iniPath`, which Windows 95/98 carry out at the next start. Every line
+// already there is kept; the section is made when it is missing.
+bool AppendWininitDeletion(const char* iniPath, const char* shortPath);
 
 // Removes an identified server. The key variant also deletes the autostart
 // value that started it and closes `key`.

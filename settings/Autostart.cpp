@@ -7,6 +7,8 @@ namespace {
 
 constexpr char AutostartValue[] = "Zorvane";
 using ModulePathBuffer = std::array<char, 300>;
+// The path, and the two quotes that a path with a blank is given.
+using EntryBuffer = std::array<char, 300 + 2>;
 
 // The full path of the running executable. False when it cannot be had whole:
 // a path cut short would make Windows start some other file, or none.
@@ -14,6 +16,29 @@ bool ModulePath(ModulePathBuffer& path)
 {
     DWORD length = GetModuleFileNameA(AppInstance, path.data(), static_cast<DWORD>(path.size()));
     return length > 0 && length < path.size();
+}
+
+bool HoldsBlank(const char* path)
+{
+    for (; *path; ++path) {
+        if (*path == ' ')
+            return true;
+    }
+    return false;
+}
+
+// Unquoted, "C:\Program Files\Zorvane\Zorvane.exe" would let a planted
+// C:\Program.exe start at logon in the program's place. A path without a
+// blank is written bare, as it always was.
+void MakeEntry(const char* path, EntryBuffer& entry)
+{
+    if (!HoldsBlank(path)) {
+        lstrcpyA(entry.data(), path);
+        return;
+    }
+    lstrcpyA(entry.data(), "\"");
+    lstrcatA(entry.data(), path);
+    lstrcatA(entry.data(), "\"");
 }
 
 } // namespace
@@ -32,11 +57,13 @@ void SetAutostart(int on)
         RegKey run;
         if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, RunKey, 0, noClass, REG_OPTION_NON_VOLATILE,
                             KEY_WRITE, nullptr, run.Receive(), &disposition) == ERROR_SUCCESS) {
-            if (on)
+            if (on) {
+                EntryBuffer entry;
+                MakeEntry(path.data(), entry);
                 RegSetValueExA(run.Get(), AutostartValue, 0, REG_SZ,
-                               reinterpret_cast<const BYTE*>(path.data()),
-                               static_cast<DWORD>(lstrlenA(path.data()) + 1));
-            else
+                               reinterpret_cast<const BYTE*>(entry.data()),
+                               static_cast<DWORD>(lstrlenA(entry.data()) + 1));
+            } else
                 RegDeleteValueA(run.Get(), AutostartValue);
         }
     }

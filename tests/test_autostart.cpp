@@ -40,7 +40,7 @@ TEST_F(AutostartEntryOfTheProgram, AStartWritesItsOwnPathAndNoSetting)
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey)) << "a start must not create the setting";
 }
 
-TEST_F(AutostartEntryOfTheProgram, AStartFromAnotherFolderMovesItUnquoted)
+TEST_F(AutostartEntryOfTheProgram, AStartFromAFolderWithABlankMovesItInQuotes)
 {
     ZorvaneProcess first, second;
     ASSERT_TRUE(first.Start());
@@ -51,9 +51,12 @@ TEST_F(AutostartEntryOfTheProgram, AStartFromAnotherFolderMovesItUnquoted)
     ASSERT_TRUE(CopyFileA(ZorvaneExe().c_str(), copy_.c_str(), FALSE));
     ASSERT_TRUE(second.Start("", SW_SHOWNORMAL, copy_));
     ASSERT_NE(nullptr, second.WaitForWindow());
-    EXPECT_TRUE(WaitForAutostartEntry(copy_))
-        << "the entry must name the copy that started last, blanks and all, without quotes; it "
-           "holds \"" << AutostartEntry().bytes << "\"";
+    // Unquoted, the entry would let a planted C:\Program.exe start in its place.
+    std::string quoted = "\"" + copy_ + "\"";
+    EXPECT_TRUE(WaitForAutostartEntry(quoted))
+        << "the entry must name the copy that started last, in quotes; it holds \""
+        << AutostartEntry().bytes << "\"";
+    EXPECT_EQ(quoted.size() + 1, AutostartEntry().bytes.size()) << "the quoted text and its terminator";
 }
 
 TEST_F(AutostartEntryOfTheProgram, AStartAfterAnUninstallRegistersAgainWithEnhancedScanningOn)

@@ -158,7 +158,9 @@ protected:
         if (!z_.Start("", SW_SHOWNORMAL, exe))
             return nullptr;
         HWND w = z_.WaitForWindow();
-        if (!w || !WaitForTrayIcon(w, true) || !WaitForAutostartEntry(exe))
+        // A path with a blank is registered in quotes.
+        std::string entry = exe.find(' ') == std::string::npos ? exe : "\"" + exe + "\"";
+        if (!w || !WaitForTrayIcon(w, true) || !WaitForAutostartEntry(entry))
             return nullptr;
         return w;
     }

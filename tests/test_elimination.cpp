@@ -6,6 +6,8 @@
 #include <utility>
 #include <vector>
 #include "Fixtures.h"
+#include "Registry.h"
+#include "Zorvane.h"
 #include "app/App.h"
 #include "scan/Scan.h"
 #include "settings/Settings.h"
@@ -59,6 +61,65 @@ bool Contains(const std::string& text, const std::string& part)
     return text.find(part) != std::string::npos;
 }
 
+// A file held open by the test, with the given sharing, until the object goes.
+class HeldFile {
+public:
+    HeldFile(const std::string& path, DWORD sharing)
+        : file_(CreateFileA(path.c_str(), GENERIC_READ, sharing, nullptr, OPEN_EXISTING, 0,
+                            nullptr))
+    {
+    }
+    ~HeldFile()
+    {
+        if (Open())
+            CloseHandle(file_);
+    }
+    HeldFile(const HeldFile&) = delete;
+    HeldFile& operator=(const HeldFile&) = delete;
+    bool Open() const { return file_ != INVALID_HANDLE_VALUE; }
+
+private:
+    HANDLE file_;
+};
+
+ProcessEntry EntryOf(const LookAlikeProcess& process, const std::string& path)
+{
+    ProcessEntry entry;
+    entry.id = process.Id();
+    lstrcpyA(entry.path.data(), path.c_str());
+    return entry;
+}
+
+std::string ShortPath(const std::string& path)
+{
+    char shortPath[MAX_PATH] = "";
+    DWORD n = GetShortPathNameA(path.c_str(), shortPath, sizeof shortPath);
+    return n > 0 && n < sizeof shortPath ? shortPath : "<no short path>";
+}
+
+std::string WindowsFile(const char* name)
+{
+    char folder[MAX_PATH] = "";
+    GetWindowsDirectoryA(folder, sizeof folder);
+    return std::string(folder) + "\\" + name;
+}
+
+// Writes `bytes` as the whole file, or deletes the file when `bytes` is null.
+void SetFileText(const std::string& path, const std::string* bytes)
+{
+    DeleteFileA(path.c_str());
+    if (!bytes)
+        return;
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD written = 0;
+    WriteFile(file, bytes->data(), static_cast<DWORD>(bytes->size()), &written, nullptr);
+    CloseHandle(file);
+}
+
+std::string const Restarts =
+    "\n\nNot everything could be done:\nThe file could not be deleted; it will be deleted when "
+    "the computer restarts.";
+
 bool WaitUntilEnded(LookAlikeProcess& process)
 {
     for (int i = 0; i < 100 && process.Running(); ++i)
@@ -90,9 +151,16 @@ protected:
     {
         RemoveDropperDll();
         RegDeleteKeyA(HKEY_CURRENT_USER, TestKey);
-        DeleteFileA(Quarantine(Folder()).c_str());
-        DeleteFileA(Quarantine(SystemDirectory()).c_str());
-        RemoveDirectoryA(Quarantine(Folder()).c_str());
+        // Later removals in one folder number their copies.
+        for (const std::string& folder : {Folder(), SystemDirectory()}) {
+            DeleteFileA(Quarantine(folder).c_str());
+            RemoveDirectoryA(Quarantine(folder).c_str());
+            for (int n = 2; n <= 9; ++n) {
+                std::string copy = folder + "\\GrimlatchRemoved (" + std::to_string(n) + ").exe";
+                DeleteFileA(copy.c_str());
+                RemoveDirectoryA(copy.c_str());
+            }
+        }
     }
 
     void Register(HKEY root, const char* key, const std::string& name, const std::string& data)
@@ -378,14 +446,18 @@ TEST_F(Elimination, AFailedCopyLeavesTheOriginalAndTheReportSaysSo)
 {
     FixtureCopy server("server.exe", Folder(), "keepme.exe");
     LookAlikeProcess process(server.Path());
-    // A folder of the quarantine name makes the copy fail.
-    ASSERT_TRUE(CreateDirectoryA(Quarantine(Folder()).c_str(), nullptr));
     ProcessEntry entry;
     entry.id = process.Id();
     lstrcpyA(entry.path.data(), server.Path().c_str());
     ASSERT_TRUE(PlantDropperDll());
 
-    std::vector<Notice> notices = Answering({IDOK}, [&] { EliminateServer(entry); });
+    // Held open without read sharing, the file cannot be copied.
+    std::vector<Notice> notices;
+    {
+        HeldFile held(server.Path(), 0);
+        ASSERT_TRUE(held.Open());
+        notices = Answering({IDOK}, [&] { EliminateServer(entry); });
+    }
 
     EXPECT_TRUE(WaitUntilEnded(process));
     EXPECT_TRUE(FileExists(server.Path())) << "no copy, no delete";
@@ -418,6 +490,218 @@ TEST_F(Elimination, AValueThatCannotBeDeletedIsReported)
     EXPECT_TRUE(Contains(notices[0].text, "The autostart value could not be deleted.")) << notices[0].text;
     EXPECT_FALSE(Contains(notices[0].text, "It has been disabled.")) << notices[0].text;
     EXPECT_TRUE(Contains(notices[0].text, "made visible")) << "the copy was made and is named";
+}
+
+TEST_F(Elimination, AFileThatOnlyBearsTheDropperDllsNameIsNotDeleted)
+{
+    // The sweep finds the server although no genuine dropper DLL exists.
+    EnhancedScanning = 1;
+    FixtureCopy server("server.exe", Folder(), "swept.exe");
+    LookAlikeProcess process(server.Path());
+    ASSERT_TRUE(PlantDropperDll("windll-8193.dll"));
+    std::string innocent = FileBytes(DropperDllFile());
+
+    std::vector<Notice> notices = Answering({IDYES, IDOK}, [] { RunScanCycle(); });
+
+    ASSERT_EQ(2u, notices.size());
+    EXPECT_EQ(Report(Upper(server.Path()), Upper(Folder()) + "\\GrimlatchRemoved.exe"),
+              notices[1].text);
+    EXPECT_TRUE(WaitUntilEnded(process));
+    EXPECT_EQ(innocent, FileBytes(DropperDllFile()))
+        << "a windll.dll of 8193 bytes is not the intruder's and must stay";
+}
+
+TEST_F(Elimination, ALaterRemovalInTheSameFolderKeepsEveryEarlierCopy)
+{
+    std::string folder = Folder();
+    std::string second = folder + "\\GrimlatchRemoved (2).exe";
+    std::string third = folder + "\\GrimlatchRemoved (3).exe";
+    std::string fourth = folder + "\\GrimlatchRemoved (4).exe";
+    ASSERT_TRUE(CreateDirectoryA(third.c_str(), nullptr)) << "a folder takes the name as well";
+
+    std::vector<std::string> copies;
+    std::vector<std::string> originals;
+    for (int i = 0; i < 3; ++i) {
+        FixtureCopy server("server.exe", folder, "server " + std::to_string(i) + ".exe");
+        server.Poke(130000, static_cast<BYTE>('A' + i)); // padding, to tell the copies apart
+        LookAlikeProcess process(server.Path());
+        originals.push_back(FileBytes(server.Path()));
+        std::vector<Notice> notices =
+            Answering({IDOK}, [&] { EliminateServer(EntryOf(process, server.Path())); });
+        ASSERT_EQ(1u, notices.size());
+        copies.push_back(notices[0].text);
+        EXPECT_TRUE(WaitUntilEnded(process));
+    }
+    std::string upper = Upper(folder);
+    EXPECT_EQ(Report(Upper(folder + "\\server 0.exe"), upper + "\\GrimlatchRemoved.exe"),
+              copies[0]) << "the first name, free, gives today's words";
+    EXPECT_EQ(Report(Upper(folder + "\\server 1.exe"), upper + "\\GrimlatchRemoved (2).exe"),
+              copies[1]);
+    EXPECT_EQ(Report(Upper(folder + "\\server 2.exe"), upper + "\\GrimlatchRemoved (4).exe"),
+              copies[2]) << "the name taken by a folder is passed over";
+    EXPECT_TRUE(originals[0] == FileBytes(Quarantine(folder))) << "the first copy was replaced";
+    EXPECT_TRUE(originals[1] == FileBytes(second)) << "the second copy was replaced";
+    EXPECT_TRUE(originals[2] == FileBytes(fourth)) << "the third copy is not the third server";
+}
+
+TEST_F(Elimination, AProtectedServerFileIsDeletedAndItsCopyShows)
+{
+    FixtureCopy server("server.exe", Folder(), "protected.exe");
+    DWORD const marks = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+    ASSERT_TRUE(SetFileAttributesA(server.Path().c_str(), marks));
+    LookAlikeProcess process(server.Path());
+    ASSERT_TRUE(process.Running());
+
+    std::vector<Notice> notices =
+        Answering({IDOK}, [&] { EliminateServer(EntryOf(process, server.Path())); });
+
+    ASSERT_EQ(1u, notices.size());
+    EXPECT_EQ(Report(Upper(server.Path()), Upper(Folder()) + "\\GrimlatchRemoved.exe"),
+              notices[0].text);
+    EXPECT_FALSE(FileExists(server.Path())) << "the read-only mark must not keep the file";
+    DWORD copy = GetFileAttributesA(Quarantine(Folder()).c_str());
+    ASSERT_NE(INVALID_FILE_ATTRIBUTES, copy);
+    EXPECT_EQ(0u, copy & marks) << "the copy keeps marks 0x" << std::hex << (copy & marks);
+
+    SetFileAttributesA(Quarantine(Folder()).c_str(), FILE_ATTRIBUTE_NORMAL);
+    SetFileAttributesA(server.Path().c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+TEST_F(Elimination, AProcessThatCannotBeCheckedCountsAsStillRunning)
+{
+    FixtureCopy server("server.exe", Folder(), "unchecked.exe");
+    LookAlikeProcess process;
+    ASSERT_TRUE(process.StartSealed(server.Path()));
+
+    std::vector<Notice> notices =
+        Answering({IDOK}, [&] { EliminateServer(EntryOf(process, server.Path())); });
+
+    ASSERT_EQ(1u, notices.size());
+    const std::string& text = notices[0].text;
+    EXPECT_TRUE(process.Running()) << "a process whose image cannot be read is never ended";
+    EXPECT_FALSE(Contains(text, "It has been disabled.")) << text;
+    EXPECT_TRUE(Contains(text, "\nThe process could not be ended.")) << text;
+}
+
+// Where Wine, like the NT family, keeps the deletions that wait for a restart.
+StoredValue PendingRenames()
+{
+    return ReadStoredValue(HKEY_LOCAL_MACHINE,
+                           "SYSTEM\\CurrentControlSet\\Control\\Session Manager",
+                           "PendingFileRenameOperations");
+}
+
+TEST_F(Elimination, AnUndeletableServerIsDeletedAtRestartOnTheNtFamily)
+{
+    FixtureCopy server("server.exe", Folder(), "held nt.exe");
+    LookAlikeProcess process(server.Path());
+    StoredValue before = PendingRenames();
+    std::string wininit = FileBytes(WindowsFile("WININIT.INI"));
+
+    std::vector<Notice> notices;
+    {
+        HeldFile held(server.Path(), FILE_SHARE_READ); // copied, but not deleted
+        ASSERT_TRUE(held.Open());
+        notices = Answering({IDOK}, [&] { EliminateServer(EntryOf(process, server.Path())); });
+    }
+
+    ASSERT_EQ(1u, notices.size());
+    std::string image = Upper(server.Path());
+    EXPECT_EQ(Report(image, Upper(Folder()) + "\\GrimlatchRemoved.exe") + Restarts,
+              notices[0].text);
+    StoredValue after = PendingRenames();
+    EXPECT_EQ(static_cast<DWORD>(REG_MULTI_SZ), after.type);
+    std::string entry = "\\??\\" + image + std::string(2, '\0'); // the path, then no new name
+    EXPECT_TRUE(Contains(Upper(after.bytes), entry))
+        << "no deletion of " << image << " among " << after.bytes.size() << " bytes";
+    EXPECT_EQ(wininit, FileBytes(WindowsFile("WININIT.INI"))) << "WININIT.INI is for 95/98";
+
+    if (before.present)
+        StoreValue(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager",
+                   "PendingFileRenameOperations", before.type, before.bytes.data(),
+                   static_cast<DWORD>(before.bytes.size()));
+    else
+        RemoveValue(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager",
+                    "PendingFileRenameOperations");
+}
+
+// Zorvane.exe itself, told by Wine that it runs on Windows 98, removes a
+// server whose file another program holds open.
+TEST_F(Elimination, AnUndeletableServerIsDeletedAtRestartOnWindows98)
+{
+    CloseAllZorvanes();
+    TestValues values;
+    ASSERT_TRUE(values.Write(HKEY_CURRENT_USER, "Software\\Wine\\AppDefaults\\Zorvane.exe",
+                             "Version", "win98"));
+    std::string iniPath = WindowsFile("WININIT.INI");
+    std::string saved = FileBytes(iniPath);
+    bool hadIni = FileExists(iniPath);
+    std::string earlier = "[rename]\r\nNUL=C:\\WINDOWS\\TEMP\\EARLIER.TMP\r\n"
+                          "C:\\WINDOWS\\NEW.DLL=C:\\WINDOWS\\OLD.DLL\r\n[later]\r\nkeep=1\r\n";
+    SetFileText(iniPath, &earlier);
+
+    FixtureCopy server("server.exe", Folder(), "held on 98.exe");
+    LookAlikeProcess process(server.Path());
+    ASSERT_TRUE(values.Write(HKEY_CURRENT_USER, RunKey, "ZorvaneTestHeld98", server.Path()));
+    ASSERT_TRUE(PlantDropperDll());
+    std::string shortPath = ShortPath(server.Path());
+
+    Notice report;
+    {
+        HeldFile held(server.Path(), FILE_SHARE_READ);
+        ASSERT_TRUE(held.Open());
+        ZorvaneProcess zorvane;
+        ASSERT_TRUE(zorvane.Start());
+        report = AnswerNotice(IDOK, 30000);
+        CloseAllZorvanes();
+    }
+    std::string after = FileBytes(iniPath);
+    SetFileText(iniPath, hadIni ? &saved : nullptr);
+    RemoveValue(HKEY_LOCAL_MACHINE, MachineRunKey, "Zorvane");
+    RemoveKey(HKEY_CURRENT_USER, "Software\\Wine\\AppDefaults\\Zorvane.exe");
+
+    ASSERT_TRUE(report.shown) << "no report within 30 s";
+    EXPECT_EQ(Report(Upper(server.Path()), Upper(Folder()) + "\\GrimlatchRemoved.exe") + Restarts,
+              report.text);
+    // Letter case aside: the short path is asked of the upper-cased image path.
+    EXPECT_EQ(Upper("[rename]\r\nNUL=C:\\WINDOWS\\TEMP\\EARLIER.TMP\r\n"
+                    "C:\\WINDOWS\\NEW.DLL=C:\\WINDOWS\\OLD.DLL\r\nNUL=" + shortPath +
+                    "\r\n[later]\r\nkeep=1\r\n"),
+              Upper(after)) << "the earlier lines must stay and the new one name " << shortPath;
+}
+
+// The [rename] section of a WININIT.INI of the test's own.
+class WininitDeletion : public ::testing::Test {
+protected:
+    std::string Path() const { return TempFolder() + "\\wininit test.ini"; }
+    void TearDown() override { DeleteFileA(Path().c_str()); }
+
+    std::string After(const std::string* before)
+    {
+        SetFileText(Path(), before);
+        EXPECT_TRUE(AppendWininitDeletion(Path().c_str(), "C:\\SERVER~1.EXE"));
+        return FileBytes(Path());
+    }
+};
+
+TEST_F(WininitDeletion, EveryLineAlreadyThereIsKept)
+{
+    std::string const line = "NUL=C:\\SERVER~1.EXE\r\n";
+    struct {
+        std::string before;
+        std::string after;
+    } cases[] = {
+        {"[rename]\r\nNUL=C:\\A.TMP\r\n", "[rename]\r\nNUL=C:\\A.TMP\r\n" + line},
+        {"[Rename]\r\nNUL=C:\\A.TMP", "[Rename]\r\nNUL=C:\\A.TMP\r\n" + line},
+        {"[boot]\r\nx=1\r\n[rename]\r\nNUL=C:\\A.TMP\r\n\r\n[later]\r\ny=2\r\n",
+         "[boot]\r\nx=1\r\n[rename]\r\nNUL=C:\\A.TMP\r\n\r\n" + line + "[later]\r\ny=2\r\n"},
+        {"[boot]\r\nx=1\r\n", "[boot]\r\nx=1\r\n[rename]\r\n" + line},
+        {"[boot]\nx=1", "[boot]\nx=1\r\n[rename]\r\n" + line},
+        {"", "[rename]\r\n" + line},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.after, After(&c.before)) << "from \"" << c.before << "\"";
+    EXPECT_EQ("[rename]\r\n" + line, After(nullptr)) << "a missing file is made";
 }
 
 } // namespace

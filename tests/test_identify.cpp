@@ -1,6 +1,8 @@
 // The fingerprint tests against the look-alikes, as real files: the dropper
 // DLL in the real system directory, server images in a folder of their own.
 #include <gtest/gtest.h>
+#include <cstdio>
+#include <cstring>
 #include <string>
 #include "Fixtures.h"
 #include "scan/Scan.h"
@@ -238,6 +240,77 @@ TEST(TrimSpaces, HandlesAVeryLongTextWhole)
     TrimSpaces(buffer.data());
     EXPECT_EQ(inner.size(), std::string(buffer.c_str()).size());
     EXPECT_EQ(inner, std::string(buffer.c_str()));
+}
+
+// A text that ends exactly where a read-only page ends, with an inaccessible
+// page after it: a read past the text or a write into it crashes the test
+// instead of passing by luck.
+class TextAtEndOfPage {
+public:
+    explicit TextAtEndOfPage(const std::string& text)
+    {
+        SYSTEM_INFO info;
+        GetSystemInfo(&info);
+        size_t page = info.dwPageSize;
+        base_ = static_cast<char*>(
+            VirtualAlloc(nullptr, 2 * page, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+        if (base_ == nullptr || text.size() > page)
+            return;
+        text_ = base_ + page - text.size();
+        std::memcpy(text_, text.data(), text.size());
+        DWORD old = 0;
+        guarded_ = VirtualProtect(base_, page, PAGE_READONLY, &old) &&
+                   VirtualProtect(base_ + page, page, PAGE_NOACCESS, &old);
+    }
+    ~TextAtEndOfPage()
+    {
+        if (base_)
+            VirtualFree(base_, 0, MEM_RELEASE);
+    }
+    TextAtEndOfPage(const TextAtEndOfPage&) = delete;
+    TextAtEndOfPage& operator=(const TextAtEndOfPage&) = delete;
+
+    bool Guarded() const { return guarded_; }
+    const char* Text() const { return text_; }
+
+private:
+    char* base_ = nullptr;
+    char* text_ = nullptr;
+    bool guarded_ = false;
+};
+
+// An overrun ends the program at once, rather than waiting for a debugger.
+LONG WINAPI EndAtOnce(EXCEPTION_POINTERS*)
+{
+    std::fputs("access violation: the text was overrun or written\n", stderr);
+    std::fflush(stderr);
+    ExitProcess(3);
+}
+
+TEST(VersionValue, AnUnterminatedTextIsJudgedWithinItsLengthAndLeftUnchanged)
+{
+    struct {
+        std::string bytes;
+        UINT length;
+        bool blank;
+    } cases[] = {
+        {"   ", 3, true},
+        {" \t\r\n", 4, true},
+        {"  x ", 4, false},
+        {"x", 1, false},
+        {"   x", 3, true},     // the x lies past the stated length
+        {std::string("  \0x", 4), 4, true}, // a terminator within the length ends the text
+        {"abc", 0, true},
+    };
+    SetUnhandledExceptionFilter(EndAtOnce);
+    for (const auto& c : cases) {
+        TextAtEndOfPage text(c.bytes);
+        ASSERT_TRUE(text.Guarded());
+        EXPECT_EQ(c.blank, IsBlankVersionValue(text.Text(), c.length))
+            << "\"" << c.bytes << "\", length " << c.length;
+        EXPECT_EQ(c.bytes, std::string(text.Text(), c.bytes.size())) << "the block was written";
+    }
+    EXPECT_TRUE(IsBlankVersionValue(nullptr, 0)) << "a key found without any text is blank";
 }
 
 } // namespace

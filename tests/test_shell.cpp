@@ -97,6 +97,13 @@ int ScanTicksWithin(DWORD ms)
     return ticks;
 }
 
+TEST_F(Shell, MessageLoopEndsWithTheQuitCode)
+{
+    PostMessageA(MainWindow, WM_NULL, 0, 0);
+    PostQuitMessage(7);
+    EXPECT_EQ(7, RunMessageLoop()) << "the quit message's code is the program's exit code";
+}
+
 TEST_F(Shell, ScanTickClearsTheFlagAndRearmsTheTimerForThirtySeconds)
 {
     SetTimer(MainWindow, ScanTimer, 60000, nullptr);
