@@ -3,12 +3,13 @@
 #include <gtest/gtest.h>
 #include <algorithm>
 #include <vector>
+#include "Fixtures.h"
 #include "Notices.h"
 #include "Registry.h"
 #include "TrayIcon.h"
+#include "Wait.h"
 #include "Zorvane.h"
 #include "app/App.h"
-#include <tlhelp32.h>
 
 namespace {
 
@@ -24,11 +25,6 @@ constexpr char HelpMissing[] = "ERROR: helpfile Zorvane.hlp unavailable";
 void Choose(HWND window, WPARAM command)
 {
     PostMessageA(window, WM_COMMAND, command, 0);
-}
-
-bool FileExists(const std::string& path)
-{
-    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 void WriteFile(const std::string& path, const char* text)
@@ -64,33 +60,6 @@ private:
     }
     std::string path_;
 };
-
-std::vector<DWORD> ProcessesNamed(const char* name)
-{
-    std::vector<DWORD> ids;
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    PROCESSENTRY32 entry = {};
-    entry.dwSize = sizeof entry;
-    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
-        const char* base = entry.szExeFile;
-        for (const char* p = entry.szExeFile; *p; ++p)
-            if (*p == '\\')
-                base = p + 1;
-        if (lstrcmpiA(base, name) == 0)
-            ids.push_back(entry.th32ProcessID);
-    }
-    CloseHandle(snapshot);
-    return ids;
-}
-
-void EndProcess(DWORD id)
-{
-    if (HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id)) {
-        TerminateProcess(process, 1);
-        WaitForSingleObject(process, 5000);
-        CloseHandle(process);
-    }
-}
 
 // The texts of every visible window of a process, children included.
 struct TextSearch {
@@ -267,22 +236,23 @@ TEST_F(Commands, HelpOpensTheFileBesideTheExecutableFromAnyCurrentFolder)
 
     Choose(w, IDM_HELP);
     DWORD engine = 0;
-    for (DWORD start = GetTickCount(); !engine && GetTickCount() - start < 10000; Sleep(50))
+    WaitUntil([&] {
         for (DWORD id : ProcessesNamed("winhlp32.exe"))
             if (std::find(helpEnginesBefore_.begin(), helpEnginesBefore_.end(), id) ==
                 helpEnginesBefore_.end())
                 engine = id;
+        return engine != 0;
+    }, 10000);
     ASSERT_NE(0u, engine) << "the help engine was not started";
     EXPECT_FALSE(NoticeAppears(500)) << "no error notice when the help file is there";
     if (RunningOnWine()) {
         // Wine's help engine reads the file at once and complains about our
         // stand-in, naming the path it was given: proof of which file it was.
         std::string texts;
-        for (DWORD start = GetTickCount(); GetTickCount() - start < 5000; Sleep(100)) {
+        WaitUntil([&] {
             texts = Lower(VisibleTextsOf(engine));
-            if (texts.find("zorvane.hlp") != std::string::npos)
-                break;
-        }
+            return texts.find("zorvane.hlp") != std::string::npos;
+        }, 5000);
         EXPECT_NE(std::string::npos, texts.find(Lower(folder / "Zorvane.hlp")))
             << "the help engine must be given the file beside the executable; it shows:\n" << texts;
     }

@@ -1,5 +1,6 @@
 #include "Registry.h"
 #include <vector>
+#include "Wait.h"
 
 StoredValue ReadStoredValue(HKEY root, const char* key, const char* name)
 {
@@ -63,12 +64,5 @@ void RemoveKey(HKEY root, const char* key)
 
 bool WaitForAutostartEntry(const std::string& path, DWORD timeoutMs)
 {
-    DWORD start = GetTickCount();
-    for (;;) {
-        if (AutostartEntry().bytes == path + '\0')
-            return true;
-        if (GetTickCount() - start >= timeoutMs)
-            return false;
-        Sleep(50);
-    }
+    return WaitUntil([&] { return AutostartEntry().bytes == path + '\0'; }, timeoutMs);
 }

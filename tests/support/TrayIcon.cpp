@@ -1,5 +1,6 @@
 #include "TrayIcon.h"
 #include <shellapi.h>
+#include "Wait.h"
 
 bool TrayIconShown(HWND window, UINT id)
 {
@@ -22,12 +23,5 @@ bool RemoveTrayIcon(HWND window, UINT id)
 
 bool WaitForTrayIcon(HWND window, bool shown, DWORD timeoutMs)
 {
-    DWORD start = GetTickCount();
-    for (;;) {
-        if (TrayIconShown(window) == shown)
-            return true;
-        if (GetTickCount() - start >= timeoutMs)
-            return false;
-        Sleep(50);
-    }
+    return WaitUntil([&] { return TrayIconShown(window) == shown; }, timeoutMs);
 }
