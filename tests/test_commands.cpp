@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <vector>
 #include "Fixtures.h"
+#include "LongPath.h"
 #include "Notices.h"
 #include "Registry.h"
 #include "TrayIcon.h"
@@ -222,6 +223,24 @@ TEST_F(Commands, UninstallWithoutTheEntryStillRemovesTheSettingsAndEnds)
     EXPECT_FALSE(NoticeAppears(300)) << "an absent entry is no error";
 }
 
+TEST_F(Commands, UninstallWhenTheEntryCannotBeRemovedStillEndsAndSaysNothing)
+{
+    ASSERT_TRUE(StoreText(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey, "Enhanced", "0"));
+    HWND w = Start();
+    ASSERT_NE(nullptr, w);
+    StoredValue entry = AutostartEntry();
+    ReadOnlyKey locked(HKEY_LOCAL_MACHINE, MachineRunKey);
+    ASSERT_TRUE(locked.Locked()) << "the Run key could not be made read-only";
+    Choose(w, IDM_UNINSTALL);
+    EXPECT_EQ(UninstallQuestion, AnswerNotice(IDYES).text);
+    DWORD code = 99;
+    ASSERT_TRUE(Ended(&code)) << "the program must close although its entry stays";
+    EXPECT_EQ(0u, code);
+    EXPECT_FALSE(NoticeAppears(0)) << "a failed removal is not reported";
+    EXPECT_EQ(entry.bytes, AutostartEntry().bytes) << "the locked entry cannot have gone";
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey)) << "the settings still go";
+}
+
 TEST_F(Commands, HelpOpensTheFileBesideTheExecutableFromAnyCurrentFolder)
 {
     Folder folder("C:\\Zorvane Help Test");
@@ -270,6 +289,26 @@ TEST_F(Commands, HelpWithoutTheFileReportsItMissing)
     EXPECT_EQ("OK", seen.buttons);
     EXPECT_EQ(w, seen.owner);
     EXPECT_TRUE(StillRunning());
+}
+
+// The help path swaps the module's file name for "Zorvane.hlp", so a module
+// named "Z.exe" at 294 characters gives a help path of 300, one too many for
+// the buffer. The platform's file calls could not find a file by so long a
+// path anyway, so what shows is that the user is told rather than left
+// without an answer, and that nothing breaks.
+TEST_F(Commands, HelpIsUnavailableWhenItsPathWouldNotFitTheBuffer)
+{
+    LongPathModule module(L"C:\\ZorvaneLongHelp", 294, L"Z.exe");
+    ASSERT_NE(nullptr, module.Module());
+    ASSERT_TRUE(module.AddFile(L"Zorvane.hlp"));
+    AppInstance = module.Module();
+    MainWindow = nullptr;
+    NoticeRecorder notices;
+    OnCommand(nullptr, WM_COMMAND, IDM_HELP, 0);
+    const std::vector<Notice>& seen = notices.Stop();
+    AppInstance = nullptr;
+    ASSERT_EQ(1u, seen.size()) << "the user must be told that help is unavailable";
+    EXPECT_EQ(HelpMissing, seen[0].text);
 }
 
 std::vector<std::string> Lines(const std::string& text)
