@@ -74,6 +74,19 @@ void ReadTools(HWND tips, HANDLE shell, std::vector<std::string>& texts)
 
 } // namespace
 
+std::vector<std::string> TooltipTexts(HWND tips)
+{
+    std::vector<std::string> texts;
+    DWORD owner = 0;
+    GetWindowThreadProcessId(tips, &owner);
+    if (HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE,
+                                     FALSE, owner)) {
+        ReadTools(tips, process, texts);
+        CloseHandle(process);
+    }
+    return texts;
+}
+
 std::vector<std::string> ShellTooltipTexts()
 {
     std::vector<std::string> texts;

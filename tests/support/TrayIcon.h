@@ -17,3 +17,5 @@ bool WaitForTrayIcon(HWND window, bool shown, DWORD timeoutMs = 5000);
 // Wine's shell keeps the tip of an icon that has gone, so a new icon's tip is
 // seen as one more tip with its text.
 std::vector<std::string> ShellTooltipTexts();
+// The texts of the tools of one tooltip window, of any process.
+std::vector<std::string> TooltipTexts(HWND tips);
