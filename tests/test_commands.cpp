@@ -3,12 +3,14 @@
 #include <gtest/gtest.h>
 #include <algorithm>
 #include <vector>
+#include "Fixtures.h"
+#include "LongPath.h"
 #include "Notices.h"
 #include "Registry.h"
 #include "TrayIcon.h"
+#include "Wait.h"
 #include "Zorvane.h"
 #include "app/App.h"
-#include <tlhelp32.h>
 
 namespace {
 
@@ -24,11 +26,6 @@ constexpr char HelpMissing[] = "ERROR: helpfile Zorvane.hlp unavailable";
 void Choose(HWND window, WPARAM command)
 {
     PostMessageA(window, WM_COMMAND, command, 0);
-}
-
-bool FileExists(const std::string& path)
-{
-    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 void WriteFile(const std::string& path, const char* text)
@@ -64,33 +61,6 @@ private:
     }
     std::string path_;
 };
-
-std::vector<DWORD> ProcessesNamed(const char* name)
-{
-    std::vector<DWORD> ids;
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    PROCESSENTRY32 entry = {};
-    entry.dwSize = sizeof entry;
-    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
-        const char* base = entry.szExeFile;
-        for (const char* p = entry.szExeFile; *p; ++p)
-            if (*p == '\\')
-                base = p + 1;
-        if (lstrcmpiA(base, name) == 0)
-            ids.push_back(entry.th32ProcessID);
-    }
-    CloseHandle(snapshot);
-    return ids;
-}
-
-void EndProcess(DWORD id)
-{
-    if (HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id)) {
-        TerminateProcess(process, 1);
-        WaitForSingleObject(process, 5000);
-        CloseHandle(process);
-    }
-}
 
 // The texts of every visible window of a process, children included.
 struct TextSearch {
@@ -255,6 +225,24 @@ TEST_F(Commands, UninstallWithoutTheEntryStillRemovesTheSettingsAndEnds)
     EXPECT_FALSE(NoticeAppears(300)) << "an absent entry is no error";
 }
 
+TEST_F(Commands, UninstallWhenTheEntryCannotBeRemovedStillEndsAndSaysNothing)
+{
+    ASSERT_TRUE(StoreText(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey, "Enhanced", "0"));
+    HWND w = Start();
+    ASSERT_NE(nullptr, w);
+    StoredValue entry = AutostartEntry();
+    ReadOnlyKey locked(HKEY_LOCAL_MACHINE, MachineRunKey);
+    ASSERT_TRUE(locked.Locked()) << "the Run key could not be made read-only";
+    Choose(w, IDM_UNINSTALL);
+    EXPECT_EQ(UninstallQuestion, AnswerNotice(IDYES).text);
+    DWORD code = 99;
+    ASSERT_TRUE(Ended(&code)) << "the program must close although its entry stays";
+    EXPECT_EQ(0u, code);
+    EXPECT_FALSE(NoticeAppears(0)) << "a failed removal is not reported";
+    EXPECT_EQ(entry.bytes, AutostartEntry().bytes) << "the locked entry cannot have gone";
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey)) << "the settings still go";
+}
+
 TEST_F(Commands, HelpOpensTheFileBesideTheExecutableFromAnyCurrentFolder)
 {
     Folder folder("C:\\Zorvane Help Test");
@@ -269,22 +257,23 @@ TEST_F(Commands, HelpOpensTheFileBesideTheExecutableFromAnyCurrentFolder)
 
     Choose(w, IDM_HELP);
     DWORD engine = 0;
-    for (DWORD start = GetTickCount(); !engine && GetTickCount() - start < 10000; Sleep(50))
+    WaitUntil([&] {
         for (DWORD id : ProcessesNamed("winhlp32.exe"))
             if (std::find(helpEnginesBefore_.begin(), helpEnginesBefore_.end(), id) ==
                 helpEnginesBefore_.end())
                 engine = id;
+        return engine != 0;
+    }, 10000);
     ASSERT_NE(0u, engine) << "the help engine was not started";
     EXPECT_FALSE(NoticeAppears(500)) << "no error notice when the help file is there";
     if (RunningOnWine()) {
         // Wine's help engine reads the file at once and complains about our
         // stand-in, naming the path it was given: proof of which file it was.
         std::string texts;
-        for (DWORD start = GetTickCount(); GetTickCount() - start < 5000; Sleep(100)) {
+        WaitUntil([&] {
             texts = Lower(VisibleTextsOf(engine));
-            if (texts.find("zorvane.hlp") != std::string::npos)
-                break;
-        }
+            return texts.find("zorvane.hlp") != std::string::npos;
+        }, 5000);
         EXPECT_NE(std::string::npos, texts.find(Lower(folder / "Zorvane.hlp")))
             << "the help engine must be given the file beside the executable; it shows:\n" << texts;
     }
@@ -302,6 +291,26 @@ TEST_F(Commands, HelpWithoutTheFileReportsItMissing)
     EXPECT_EQ("OK", seen.buttons);
     EXPECT_EQ(w, seen.owner);
     EXPECT_TRUE(StillRunning());
+}
+
+// The help path swaps the module's file name for "Zorvane.hlp", so a module
+// named "Z.exe" at 294 characters gives a help path of 300, one too many for
+// the buffer. The platform's file calls could not find a file by so long a
+// path anyway, so what shows is that the user is told rather than left
+// without an answer, and that nothing breaks.
+TEST_F(Commands, HelpIsUnavailableWhenItsPathWouldNotFitTheBuffer)
+{
+    LongPathModule module(L"C:\\ZorvaneLongHelp", 294, L"Z.exe");
+    ASSERT_NE(nullptr, module.Module());
+    ASSERT_TRUE(module.AddFile(L"Zorvane.hlp"));
+    AppInstance = module.Module();
+    MainWindow = nullptr;
+    NoticeRecorder notices;
+    OnCommand(nullptr, WM_COMMAND, IDM_HELP, 0);
+    const std::vector<Notice>& seen = notices.Stop();
+    AppInstance = nullptr;
+    ASSERT_EQ(1u, seen.size()) << "the user must be told that help is unavailable";
+    EXPECT_EQ(HelpMissing, seen[0].text);
 }
 
 std::vector<std::string> Lines(const std::string& text)

@@ -228,6 +228,55 @@ TEST_F(ScanCycle, EnhancedScanningAloneSweepsTheProcessesButScansNoKey)
     EXPECT_TRUE(Restarts.empty());
 }
 
+TEST_F(ScanCycle, TheMachinesRunServicesOnceAndRunOnceKeysAreScannedInTheirPlace)
+{
+    char const RunServicesOncePath[] =
+        "Software\\Microsoft\\Windows\\CurrentVersion\\RunServicesOnce";
+    FixtureCopy once("candidate.exe", Folder(), "services once.exe");
+    FixtureCopy runOnce("candidate.exe", Folder(), "machine once.exe");
+    FixtureCopy user("candidate.exe", Folder(), "user run.exe");
+    ASSERT_TRUE(once.Made() && runOnce.Made() && user.Made());
+    LookAlikeProcess p1(once.Path()), p2(runOnce.Path()), p3(user.Path());
+    Register(HKEY_LOCAL_MACHINE, RunOncePath, "ZorvaneTestMachineOnce", runOnce.Path());
+    Register(HKEY_LOCAL_MACHINE, RunServicesOncePath, "ZorvaneTestServicesOnce", once.Path());
+    Register(HKEY_CURRENT_USER, RunPath, "ZorvaneTestUserRun", user.Path());
+    ASSERT_TRUE(PlantDropperDll());
+
+    std::vector<Notice> notices = RunCycle({IDNO, IDNO, IDNO, IDNO});
+
+    ASSERT_EQ(4u, notices.size());
+    EXPECT_EQ(Question(user.Path()), notices[0].text) << "the user's Run key comes third";
+    EXPECT_EQ(Question(once.Path()), notices[1].text) << "then the machine's RunServicesOnce";
+    EXPECT_EQ(Question(runOnce.Path()), notices[2].text) << "then the machine's RunOnce";
+    EXPECT_EQ(RebootOffer, notices[3].text);
+}
+
+// With the DLL active the sweep runs although enhanced scanning is off. No
+// goes on to the next match; Cancel ends the sweep there.
+TEST_F(ScanCycle, TheActiveDllStartsTheSweepWhereNoGoesOnAndCancelStops)
+{
+    FixtureCopy a("server.exe", Folder(), "sweep a.exe"), b("server.exe", Folder(), "sweep b.exe");
+    ASSERT_TRUE(a.Made() && b.Made());
+    LookAlikeProcess pa(a.Path()), pb(b.Path());
+    auto isQuestion = [&](const Notice& n) {
+        return n.text == Question(a.Path()) || n.text == Question(b.Path());
+    };
+
+    ASSERT_TRUE(PlantDropperDll());
+    std::vector<Notice> notices = RunCycle({IDNO, IDNO});
+    ASSERT_EQ(3u, notices.size()) << "both servers asked about, then the offer";
+    EXPECT_TRUE(isQuestion(notices[0]) && isQuestion(notices[1])) << notices[0].text;
+    EXPECT_NE(notices[0].text, notices[1].text) << "No must move on to the other server";
+    EXPECT_EQ(RebootOffer, notices[2].text);
+
+    ASSERT_TRUE(PlantDropperDll());
+    notices = RunCycle({IDCANCEL});
+    ASSERT_EQ(2u, notices.size()) << "Cancel ends the sweep before the second server";
+    EXPECT_TRUE(isQuestion(notices[0])) << notices[0].text;
+    EXPECT_EQ(RebootOffer, notices[1].text);
+    EXPECT_TRUE(pa.Running() && pb.Running());
+}
+
 TEST(Restart, TheRealRestartIsUsedUnlessReplaced)
 {
     EXPECT_EQ(&RestartWindows, RestartAtStart);

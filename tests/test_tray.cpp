@@ -2,10 +2,14 @@
 // process from a second thread, the way a user would work it; the icon of a
 // real Zorvane.exe asked for from outside.
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <vector>
+#include "Fixtures.h"
+#include "MainWindow.h"
 #include "Notices.h"
 #include "Registry.h"
 #include "TrayIcon.h"
+#include "Wait.h"
 #include "Zorvane.h"
 #include "app/App.h"
 #include "settings/Settings.h"
@@ -59,6 +63,14 @@ MenuFacts ReadMenu(HWND window)
     return facts;
 }
 
+bool NoItemLit(HMENU menu)
+{
+    for (int i = 0, count = GetMenuItemCount(menu); i < count; ++i)
+        if (GetMenuState(menu, static_cast<UINT>(i), MF_BYPOSITION) & MF_HILITE)
+            return false;
+    return true;
+}
+
 // Waits on a thread of its own for the popup menu that the window procedure
 // runs on the test's thread, reads it, and then works it with the keyboard:
 // `downs` presses of the down arrow and Enter, or Escape when downs is 0.
@@ -86,17 +98,14 @@ private:
     static DWORD WINAPI Run(void* self)
     {
         auto* me = static_cast<MenuUser*>(self);
-        DWORD start = GetTickCount();
         HWND window = nullptr;
-        while (!(window = FindOpenMenu()) && GetTickCount() - start < me->timeoutMs_)
-            Sleep(20);
-        if (!window)
+        if (!WaitUntil([&] { return (window = FindOpenMenu()) != nullptr; }, me->timeoutMs_))
             return 0;
-        Sleep(100); // let the menu finish showing itself
         me->seen_ = ReadMenu(window);
-        // Off the menu, so that the pointer selects nothing while keys do.
+        // Off the menu, so that the pointer selects nothing while keys do:
+        // the keys go once no item is lit.
         SetCursorPos(5, 5);
-        Sleep(100);
+        WaitUntil([&] { return NoItemLit(me->seen_.menu); }, 1000);
         for (int i = 0; i < me->downs_; ++i)
             PostMessageA(window, WM_KEYDOWN, VK_DOWN, 0);
         if (me->downs_ > 0)
@@ -120,26 +129,12 @@ void PumpMessages()
         DispatchMessageA(&msg);
 }
 
-class TrayMenu : public ::testing::Test {
+class TrayMenu : public MainWindowTest {
 protected:
     void SetUp() override
     {
-        CloseAllZorvanes();
+        MainWindowTest::SetUp();
         RemoveKey(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey);
-        AppInstance = GetModuleHandleA(nullptr);
-        RegisterMainClass(AppInstance);
-        MainWindow = CreateMainWindow(AppInstance);
-        ASSERT_NE(nullptr, MainWindow);
-    }
-    void TearDown() override
-    {
-        SendMessageA(MainWindow, WM_CLOSE, 0, 0);
-        MainWindow = nullptr;
-        MSG msg; // drop the quit message that WM_DESTROY posted
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        }
-        RemoveKey(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey);
-        RemoveValue(HKEY_LOCAL_MACHINE, MachineRunKey, "Zorvane");
     }
 
     // A press on the icon as the notification area reports it.
@@ -233,7 +228,7 @@ struct MenuGuard {
             if (HWND menu = FindOpenMenu()) {
                 ++me->menus;
                 PostMessageA(menu, WM_KEYDOWN, VK_ESCAPE, 0);
-                Sleep(200);
+                WaitUntil([&] { return !IsWindowVisible(menu); }, 5000);
             }
         }
         return 0;
@@ -249,7 +244,7 @@ TEST_F(TrayMenu, OnlyLeftAndRightPressesOpenTheMenu)
         Press(message);
     Press(WM_RBUTTONDOWN, TrayIconId + 1); // not our icon
     Press(WM_LBUTTONDOWN, 0);
-    Sleep(300);
+    // A menu would have opened and closed inside the press itself.
     EXPECT_EQ(0, guard.Stop()) << "only a press of the left or right button may open the menu";
 
     for (UINT message : {WM_LBUTTONDOWN, WM_RBUTTONDOWN}) {
@@ -313,8 +308,25 @@ TEST_F(TrayMenu, TheIconBelongsToTheWindowFromCreationUntilClose)
     HWND window = MainWindow;
     SendMessageA(window, WM_CLOSE, 0, 0);
     EXPECT_FALSE(TrayIconShown(window));
-    MainWindow = CreateMainWindow(AppInstance); // for TearDown
 }
+
+TEST_F(TrayMenu, TheSwitchStillFlipsAndSaysNothingWhenTheSettingCannotBeStored)
+{
+    ASSERT_TRUE(StoreText(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey, "Enhanced", "1"));
+    LoadSettings();
+    ReadOnlyKey locked(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey);
+    ASSERT_TRUE(locked.Locked()) << "the settings key could not be made read-only";
+    NoticeRecorder notices;
+    SendMessageA(MainWindow, WM_COMMAND, IDM_ENHANCED, 0);
+    EXPECT_TRUE(notices.Stop().empty()) << "a setting that cannot be stored is not reported";
+    EXPECT_EQ(0, EnhancedScanning) << "the switch still changes the value in memory";
+    EXPECT_EQ(std::string("1\0", 2), EnhancedValue().bytes);
+    MenuUser user;
+    Press(WM_RBUTTONDOWN);
+    ExpectMenu(user.Seen(), false);
+}
+
+std::string const Tooltip = "Zorvane...updates at http://www.quillane.example/";
 
 class TrayIconOfTheProgram : public ::testing::Test {
 protected:
@@ -324,12 +336,17 @@ protected:
 
 TEST_F(TrayIconOfTheProgram, IsAddedOnStartAndRemovedOnClose)
 {
+    auto tips = ShellTooltipTexts();
+    auto tipsBefore = std::count(tips.begin(), tips.end(), Tooltip);
     ZorvaneProcess z;
     ASSERT_TRUE(z.Start());
     HWND w = z.WaitForWindow();
     ASSERT_NE(nullptr, w);
     EXPECT_TRUE(WaitForTrayIcon(w, true)) << "no icon with id 1226 for the program's window";
     EXPECT_FALSE(TrayIconShown(w, TrayIconId + 1));
+    tips = ShellTooltipTexts();
+    EXPECT_EQ(tipsBefore + 1, std::count(tips.begin(), tips.end(), Tooltip))
+        << "the shell must have been given the program's tooltip with its icon";
     PostMessageA(w, WM_CLOSE, 0, 0);
     DWORD code = 99;
     ASSERT_TRUE(z.WaitForExit(5000, &code));

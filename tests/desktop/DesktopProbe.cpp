@@ -2,7 +2,8 @@
 // done (the tray icon, the open menu, a tooltip, a notice) and reports it on
 // stdout for tests/desktop/check.sh, which drives the real X pointer.
 //   DesktopProbe icon      the program's window and its tray icon are there
-//   DesktopProbe tooltip   a tooltip is on the screen: its rectangle
+//   DesktopProbe tray      the notification area's rectangle
+//   DesktopProbe tooltip   a tooltip is on the screen: its rectangle, then its text
 //   DesktopProbe menu      the program's popup menu is open: its rectangle
 //   DesktopProbe notice    a notice is on the screen: its text, left open
 //   DesktopProbe answer    presses OK in the notice on the screen
@@ -12,6 +13,7 @@
 #include <cstring>
 #include "Notices.h"
 #include "TrayIcon.h"
+#include "Wait.h"
 #include "Zorvane.h"
 #include "app/App.h"
 
@@ -22,13 +24,9 @@ DWORD const Patience = 10000;
 template <typename Find>
 HWND WaitFor(Find find)
 {
-    DWORD start = GetTickCount();
-    do {
-        if (HWND found = find())
-            return found;
-        Sleep(50);
-    } while (GetTickCount() - start < Patience);
-    return nullptr;
+    HWND found = nullptr;
+    WaitUntil([&] { return (found = find()) != nullptr; }, Patience);
+    return found;
 }
 
 HWND VisibleWindowOfClass(const char* cls, DWORD process)
@@ -73,8 +71,16 @@ int main(int argc, char** argv)
         HWND w = WaitFor([] { return FindWindowA(MainClassName, nullptr); });
         return w && WaitForTrayIcon(w, true, Patience) ? 0 : 1;
     }
-    if (!std::strcmp(what, "tooltip"))
-        return PrintRect(WaitFor([] { return VisibleWindowOfClass("tooltips_class32", 0); }));
+    if (!std::strcmp(what, "tray"))
+        return PrintRect(FindWindowA("Shell_TrayWnd", nullptr));
+    if (!std::strcmp(what, "tooltip")) {
+        HWND tip = WaitFor([] { return VisibleWindowOfClass("tooltips_class32", 0); });
+        if (PrintRect(tip) != 0)
+            return 1;
+        for (const std::string& text : TooltipTexts(tip))
+            std::printf("%s\n", text.c_str());
+        return 0;
+    }
     if (!std::strcmp(what, "menu"))
         return PrintRect(WaitFor([] { return VisibleWindowOfClass("#32768", ProgramProcess()); }));
     if (!std::strcmp(what, "notice")) {
@@ -88,6 +94,6 @@ int main(int argc, char** argv)
         CloseAllZorvanes();
         return CountZorvaneWindows() == 0 ? 0 : 1;
     }
-    std::fprintf(stderr, "usage: DesktopProbe icon|tooltip|menu|notice|answer|close\n");
+    std::fprintf(stderr, "usage: DesktopProbe icon|tray|tooltip|menu|notice|answer|close\n");
     return 2;
 }

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The desktop check: Zorvane in Wine's virtual desktop with its taskbar, used
 # with the real X pointer. The tray icon is found in a screenshot by its red
-# ring, pointed at (tooltip), pressed (menu), and "About Zorvane" is chosen
+# ring, pointed at (tooltip, whose text is read back), pressed (menu), and "About Zorvane" is chosen
 # from the menu by where its text lies in a screenshot; the About notice must
 # appear. Screenshots of each step are saved in screenshots/ of the build.
 # Run by ctest under tools/test, which records the tree's display, prefix and
@@ -78,48 +78,68 @@ print(" ".join(str(top + (r[0] + r[-1]) // 2) for r in rows if len(r) >= 5))
 ' "$((top + 4))"
 }
 
+# Retries a command until it succeeds, for up to 10 seconds: the screen is
+# drawn a little after the Windows side reports a window.
+retry() {
+    local _
+    for _ in $(seq 100); do
+        "$@" && return 0
+        sleep 0.1
+    done
+    return 1
+}
+
 probe close >/dev/null || true
 setsid "$ZORVANE_WINE" "$BUILD/Zorvane.exe" </dev/null >/dev/null 2>&1 &
 probe icon || fail "Zorvane's tray icon did not appear"
-sleep 1
+read -r tl tt tr tb < <(probe tray) || fail "no notification area"
+read -r width height < <(xdotool getdisplaygeometry)
 
-# 1. Find the icon: the red ring, in the notification area at the bottom right.
-shoot "$WORK/desktop.png"
-read -r l t r b < <(colour_box "$WORK/desktop.png" '#FF0000' 824 728 200 40) ||
-    fail "no red icon in the notification area"
+# 1. Find the icon: the red ring, at the right end of the taskbar.
+find_icon() {
+    shoot "$WORK/desktop.png"
+    read -r l t r b < <(colour_box "$WORK/desktop.png" '#FF0000' $((tr - 200)) "$tt" 200 $((tb - tt)))
+}
+retry find_icon || fail "no red icon in the notification area"
 [ $((r - l)) -ge 8 ] && [ $((r - l)) -le 16 ] && [ $((b - t)) -ge 8 ] && [ $((b - t)) -le 16 ] ||
     fail "the red shape at $l,$t-$r,$b is not a 16x16 icon"
 x=$(((l + r) / 2)) y=$(((t + b) / 2))
 echo "tray icon at $x,$y"
 
-# 2. Point at it: the tooltip.
+# 2. Point at it: the tooltip, with the program's text.
 xdotool mousemove "$x" "$y"
-sleep 0.3
 xdotool mousemove "$((x + 1))" "$y"
 tip=$(probe tooltip) || fail "no tooltip appeared over the icon"
-sleep 0.5
-shoot "$WORK/tooltip.png"
-convert "$WORK/tooltip.png" -crop 420x70+604+698 +repage "$SHOTS/tray-tooltip.png"
-echo "tooltip at $tip"
+read -r pl pt pr pb <<<"$(head -n1 <<<"$tip")"
+tiptext=$(sed -n 2p <<<"$tip")
+[ "$tiptext" = "Zorvane...updates at http://www.quillane.example/" ] ||
+    fail "the tooltip reads \"$tiptext\""
+tip_drawn() {
+    shoot "$WORK/tooltip.png"
+    [ -n "$(text_rows "$WORK/tooltip.png" "$pl" "$pt" "$pr" "$pb")" ]
+}
+retry tip_drawn || fail "the tooltip was never drawn"
+convert "$WORK/tooltip.png" -crop $((pr - pl + 40))x$((pb - pt + 40))+$((pl - 20 < 0 ? 0 : pl - 20))+$((pt - 20 < 0 ? 0 : pt - 20)) +repage "$SHOTS/tray-tooltip.png"
+echo "tooltip at $pl $pt $pr $pb: $tiptext"
 
 # 3. Press it: the menu.
 xdotool click 1
 menu=$(probe menu) || fail "pressing the icon opened no menu"
 read -r ml mt mr mb <<<"$menu"
-sleep 0.5
-shoot "$WORK/menu.png"
+menu_drawn() {
+    shoot "$WORK/menu.png"
+    rows=($(text_rows "$WORK/menu.png" "$ml" "$mt" "$mr" "$mb"))
+    [ ${#rows[@]} = 6 ]
+}
+retry menu_drawn || fail "expected 6 lines of text in the menu, found ${#rows[@]}"
 cl=$((ml - 40 < 0 ? 0 : ml - 40)) ct=$((mt - 20 < 0 ? 0 : mt - 20))
-convert "$WORK/menu.png" -crop "$((1024 - cl))x$((768 - ct))+$cl+$ct" +repage "$SHOTS/tray-menu.png"
-rows=($(text_rows "$WORK/menu.png" "$ml" "$mt" "$mr" "$mb"))
+convert "$WORK/menu.png" -crop "$((width - cl))x$((height - ct))+$cl+$ct" +repage "$SHOTS/tray-menu.png"
 echo "menu at $menu, text rows at ${rows[*]}"
-[ ${#rows[@]} = 6 ] || fail "expected 6 lines of text in the menu, found ${#rows[@]}"
 
 # 4. Choose "About Zorvane", the fifth line of text.
 xdotool mousemove "$((ml + 40))" "${rows[4]}"
-sleep 0.3
 xdotool click 1
 text=$(probe notice) || fail "choosing About Zorvane showed no notice"
-sleep 0.5
 shoot "$WORK/about.png"
 cp "$WORK/about.png" "$SHOTS/about-notice.png"
 case "$text" in

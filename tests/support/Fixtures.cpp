@@ -1,5 +1,6 @@
 #include "Fixtures.h"
 #include "Zorvane.h"
+#include "Wait.h"
 
 std::string FixturePath(const std::string& fixture)
 {
@@ -39,11 +40,7 @@ bool FileExists(const std::string& path)
 // A process that was just ended may hold its image for a moment longer.
 static void DeleteSoon(const std::string& path)
 {
-    for (int tries = 0; tries < 100 && FileExists(path); ++tries) {
-        if (DeleteFileA(path.c_str()))
-            return;
-        Sleep(50);
-    }
+    WaitUntil([&] { return DeleteFileA(path.c_str()) || !FileExists(path); }, 5000);
 }
 
 FixtureCopy::FixtureCopy(const std::string& fixture, const std::string& folder,
@@ -82,11 +79,6 @@ FixtureCopy& FixtureCopy::Resize(DWORD length)
     return *this;
 }
 
-bool LookAlikeProcess::Start(const std::string& image)
-{
-    return Launch(image, nullptr);
-}
-
 bool LookAlikeProcess::StartSealed(const std::string& image)
 {
     SECURITY_DESCRIPTOR descriptor;
@@ -95,31 +87,7 @@ bool LookAlikeProcess::StartSealed(const std::string& image)
     InitializeAcl(&nobody, sizeof nobody, ACL_REVISION);
     SetSecurityDescriptorDacl(&descriptor, TRUE, &nobody, FALSE);
     SECURITY_ATTRIBUTES security = {sizeof security, &descriptor, FALSE};
-    return Launch(image, &security);
-}
-
-// The handle that creation hands back keeps every access, whatever the
-// descriptor says, so the test can always end what it started.
-bool LookAlikeProcess::Launch(const std::string& image, SECURITY_ATTRIBUTES* security)
-{
-    End();
-    return StartProgram(image, "", SW_SHOWNORMAL, security, &process_, &id_);
-}
-
-void LookAlikeProcess::End()
-{
-    if (!process_)
-        return;
-    TerminateProcess(process_, 0);
-    WaitForSingleObject(process_, 10000);
-    CloseHandle(process_);
-    process_ = nullptr;
-    id_ = 0;
-}
-
-bool LookAlikeProcess::Running() const
-{
-    return process_ && WaitForSingleObject(process_, 0) == WAIT_TIMEOUT;
+    return Launch(image, "", SW_SHOWNORMAL, &security);
 }
 
 std::string DropperDllFile()

@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 #include "Notices.h"
+#include "Zorvane.h"
 
 std::string FixturePath(const std::string& fixture);
 std::string SystemDirectory();
@@ -51,27 +52,15 @@ private:
 };
 
 // A look-alike running as a real process, ended when the object goes.
-class LookAlikeProcess {
+class LookAlikeProcess : public StartedProcess {
 public:
     LookAlikeProcess() = default;
     explicit LookAlikeProcess(const std::string& image) { Start(image); }
-    ~LookAlikeProcess() { End(); }
-    LookAlikeProcess(const LookAlikeProcess&) = delete;
-    LookAlikeProcess& operator=(const LookAlikeProcess&) = delete;
 
-    bool Start(const std::string& image);
+    bool Start(const std::string& image) { return Launch(image); }
     // Starts it with a security descriptor that grants nobody any access, so
     // that no other process can open it to ask for its image path.
     bool StartSealed(const std::string& image);
-    void End(); // terminates it and waits until it is gone
-    bool Running() const;
-    DWORD Id() const { return id_; }
-    HANDLE Handle() const { return process_; }
-
-private:
-    bool Launch(const std::string& image, SECURITY_ATTRIBUTES* security);
-    HANDLE process_ = nullptr;
-    DWORD id_ = 0;
 };
 
 // <system>\windll.dll, planted from a fixture and removed again.

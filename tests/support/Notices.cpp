@@ -1,4 +1,5 @@
 #include "Notices.h"
+#include "Wait.h"
 #include "app/App.h"
 
 namespace {
@@ -28,19 +29,17 @@ HWND FindNoticeBox()
 
 HWND WaitForNoticeBox(DWORD timeoutMs)
 {
-    DWORD start = GetTickCount();
-    do {
-        if (HWND box = FindNoticeBox())
-            return box;
-        Sleep(20);
-    } while (GetTickCount() - start < timeoutMs);
-    return nullptr;
+    HWND box = nullptr;
+    WaitUntil([&] { return (box = FindNoticeBox()) != nullptr; }, timeoutMs);
+    return box;
 }
 
 Notice Read(HWND box)
 {
     Notice n;
-    Sleep(100); // let the box finish placing itself
+    // A box is made visible before it is activated; one that is never
+    // activated costs this limit, and is read as not in the foreground.
+    WaitUntil([&] { return GetForegroundWindow() == box; }, 1000);
     n.shown = true;
     n.box = box;
     n.owner = GetWindow(box, GW_OWNER);
@@ -92,9 +91,7 @@ Notice AnswerNotice(int button, DWORD timeoutMs)
     else
         PostMessageA(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
                      reinterpret_cast<LPARAM>(GetDlgItem(box, button)));
-    DWORD start = GetTickCount();
-    while (IsWindow(box) && GetTickCount() - start < timeoutMs)
-        Sleep(20);
+    WaitUntil([&] { return !IsWindow(box); }, timeoutMs);
     return n;
 }
 

@@ -1,5 +1,6 @@
 #include "Registry.h"
 #include <vector>
+#include "Wait.h"
 
 StoredValue ReadStoredValue(HKEY root, const char* key, const char* name)
 {
@@ -63,12 +64,51 @@ void RemoveKey(HKEY root, const char* key)
 
 bool WaitForAutostartEntry(const std::string& path, DWORD timeoutMs)
 {
-    DWORD start = GetTickCount();
-    for (;;) {
-        if (AutostartEntry().bytes == path + '\0')
-            return true;
-        if (GetTickCount() - start >= timeoutMs)
-            return false;
-        Sleep(50);
-    }
+    return WaitUntil([&] { return AutostartEntry().bytes == path + '\0'; }, timeoutMs);
+}
+
+ReadOnlyKey::ReadOnlyKey(HKEY root, const char* key) : root_(root), key_(key)
+{
+    HKEY opened;
+    if (RegOpenKeyExA(root, key, 0, READ_CONTROL | WRITE_DAC, &opened) != ERROR_SUCCESS)
+        return;
+    DWORD size = 0;
+    RegGetKeySecurity(opened, DACL_SECURITY_INFORMATION, nullptr, &size);
+    saved_.resize(size);
+    if (RegGetKeySecurity(opened, DACL_SECURITY_INFORMATION, saved_.data(), &size) !=
+        ERROR_SUCCESS)
+        saved_.clear();
+    SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
+    PSID everyone = nullptr;
+    AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone);
+    std::vector<char> list(256);
+    auto* acl = reinterpret_cast<ACL*>(list.data());
+    InitializeAcl(acl, static_cast<DWORD>(list.size()), ACL_REVISION);
+    AddAccessAllowedAce(acl, ACL_REVISION, KEY_READ | WRITE_DAC, everyone);
+    SECURITY_DESCRIPTOR descriptor;
+    InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
+    SetSecurityDescriptorDacl(&descriptor, TRUE, acl, FALSE);
+    if (!saved_.empty())
+        RegSetKeySecurity(opened, DACL_SECURITY_INFORMATION, &descriptor);
+    FreeSid(everyone);
+    RegCloseKey(opened);
+}
+
+ReadOnlyKey::~ReadOnlyKey()
+{
+    HKEY opened;
+    if (saved_.empty() ||
+        RegOpenKeyExA(root_, key_, 0, WRITE_DAC, &opened) != ERROR_SUCCESS)
+        return;
+    RegSetKeySecurity(opened, DACL_SECURITY_INFORMATION, saved_.data());
+    RegCloseKey(opened);
+}
+
+bool ReadOnlyKey::Locked() const
+{
+    HKEY opened;
+    if (RegOpenKeyExA(root_, key_, 0, KEY_SET_VALUE, &opened) != ERROR_SUCCESS)
+        return true;
+    RegCloseKey(opened);
+    return false;
 }

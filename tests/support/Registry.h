@@ -32,5 +32,23 @@ inline StoredValue AutostartEntry()
     return ReadStoredValue(HKEY_LOCAL_MACHINE, MachineRunKey, "Zorvane");
 }
 
+// Takes from everyone the right to change a key's values and subkeys, until
+// the object goes and the key's own security comes back. Reading stays allowed.
+class ReadOnlyKey {
+public:
+    ReadOnlyKey(HKEY root, const char* key);
+    ~ReadOnlyKey();
+    ReadOnlyKey(const ReadOnlyKey&) = delete;
+    ReadOnlyKey& operator=(const ReadOnlyKey&) = delete;
+
+    // True once a write to the key is refused, as the code under test will find.
+    bool Locked() const;
+
+private:
+    HKEY root_;
+    const char* key_;
+    std::string saved_; // the key's own access list, to put back
+};
+
 // Polls until the autostart entry names `path`: the last thing a start does.
 bool WaitForAutostartEntry(const std::string& path, DWORD timeoutMs = 5000);

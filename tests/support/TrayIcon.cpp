@@ -1,5 +1,7 @@
 #include "TrayIcon.h"
 #include <shellapi.h>
+#include <commctrl.h>
+#include "Wait.h"
 
 bool TrayIconShown(HWND window, UINT id)
 {
@@ -22,12 +24,87 @@ bool RemoveTrayIcon(HWND window, UINT id)
 
 bool WaitForTrayIcon(HWND window, bool shown, DWORD timeoutMs)
 {
-    DWORD start = GetTickCount();
-    for (;;) {
-        if (TrayIconShown(window) == shown)
-            return true;
-        if (GetTickCount() - start >= timeoutMs)
-            return false;
-        Sleep(50);
+    return WaitUntil([&] { return TrayIconShown(window) == shown; }, timeoutMs);
+}
+
+namespace {
+
+// Memory inside another process, for messages whose pointers that process reads.
+class RemoteBlock {
+public:
+    RemoteBlock(HANDLE process, SIZE_T size)
+        : process_(process),
+          at_(VirtualAllocEx(process, nullptr, size, MEM_COMMIT, PAGE_READWRITE)) {}
+    ~RemoteBlock() { if (at_) VirtualFreeEx(process_, at_, 0, MEM_RELEASE); }
+    RemoteBlock(const RemoteBlock&) = delete;
+    RemoteBlock& operator=(const RemoteBlock&) = delete;
+
+    char* At() const { return static_cast<char*>(at_); }
+
+private:
+    HANDLE process_;
+    void* at_;
+};
+
+void ReadTools(HWND tips, HANDLE shell, std::vector<std::string>& texts)
+{
+    SIZE_T const TextChars = 128;
+    RemoteBlock block(shell, sizeof(TTTOOLINFOW) + TextChars * sizeof(WCHAR));
+    if (!block.At())
+        return;
+    char* remoteText = block.At() + sizeof(TTTOOLINFOW);
+    LRESULT count = SendMessageW(tips, TTM_GETTOOLCOUNT, 0, 0);
+    for (LRESULT i = 0; i < count; ++i) {
+        TTTOOLINFOW tool = {};
+        tool.cbSize = sizeof tool;
+        tool.lpszText = reinterpret_cast<LPWSTR>(remoteText);
+        WCHAR text[TextChars] = {};
+        SIZE_T done = 0;
+        if (!WriteProcessMemory(shell, block.At(), &tool, sizeof tool, &done) ||
+            !WriteProcessMemory(shell, remoteText, text, sizeof text, &done) ||
+            !SendMessageW(tips, TTM_ENUMTOOLSW, static_cast<WPARAM>(i),
+                          reinterpret_cast<LPARAM>(block.At())) ||
+            !ReadProcessMemory(shell, remoteText, text, sizeof text - sizeof(WCHAR), &done))
+            continue;
+        char narrow[TextChars * 2] = "";
+        WideCharToMultiByte(CP_ACP, 0, text, -1, narrow, sizeof narrow, nullptr, nullptr);
+        texts.push_back(narrow);
     }
+}
+
+} // namespace
+
+std::vector<std::string> TooltipTexts(HWND tips)
+{
+    std::vector<std::string> texts;
+    DWORD owner = 0;
+    GetWindowThreadProcessId(tips, &owner);
+    if (HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE,
+                                     FALSE, owner)) {
+        ReadTools(tips, process, texts);
+        CloseHandle(process);
+    }
+    return texts;
+}
+
+std::vector<std::string> ShellTooltipTexts()
+{
+    std::vector<std::string> texts;
+    HWND tray = FindWindowA("Shell_TrayWnd", nullptr);
+    DWORD shellId = 0;
+    if (!tray || !GetWindowThreadProcessId(tray, &shellId))
+        return texts;
+    HANDLE shell = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE,
+                               shellId);
+    if (!shell)
+        return texts;
+    for (HWND tips = FindWindowExA(nullptr, nullptr, TOOLTIPS_CLASSA, nullptr); tips;
+         tips = FindWindowExA(nullptr, tips, TOOLTIPS_CLASSA, nullptr)) {
+        DWORD owner = 0;
+        GetWindowThreadProcessId(tips, &owner);
+        if (owner == shellId)
+            ReadTools(tips, shell, texts);
+    }
+    CloseHandle(shell);
+    return texts;
 }

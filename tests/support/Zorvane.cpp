@@ -1,5 +1,7 @@
 #include "Zorvane.h"
+#include "Wait.h"
 #include "app/App.h"
+#include <tlhelp32.h>
 
 std::string BuildFolder()
 {
@@ -16,20 +18,18 @@ std::string ZorvaneExe()
 
 ZorvaneProcess::~ZorvaneProcess()
 {
-    if (!process_)
+    if (!Running())
         return;
-    if (Running()) {
-        if (HWND window = WaitForWindow(0))
-            PostMessageA(window, WM_CLOSE, 0, 0);
-        if (WaitForSingleObject(process_, 5000) != WAIT_OBJECT_0)
-            TerminateProcess(process_, 1);
-    }
-    CloseHandle(process_);
+    if (HWND window = WaitForWindow(0))
+        PostMessageA(window, WM_CLOSE, 0, 0);
+    DWORD code = 0;
+    WaitForExit(5000, &code); // what is still running then is ended by force
 }
 
-bool StartProgram(const std::string& exe, const std::string& arguments, WORD showCommand,
-                  SECURITY_ATTRIBUTES* security, HANDLE* process, DWORD* id)
+bool StartedProcess::Launch(const std::string& exe, const std::string& arguments,
+                            WORD showCommand, SECURITY_ATTRIBUTES* security)
 {
+    End();
     std::string commandLine = "\"" + exe + "\"" + (arguments.empty() ? "" : " " + arguments);
     STARTUPINFOA si = {};
     si.cb = sizeof si;
@@ -40,34 +40,39 @@ bool StartProgram(const std::string& exe, const std::string& arguments, WORD sho
                         nullptr, &si, &pi))
         return false;
     CloseHandle(pi.hThread);
-    *process = pi.hProcess;
-    *id = pi.dwProcessId;
+    process_ = pi.hProcess;
+    id_ = pi.dwProcessId;
     return true;
 }
 
-bool ZorvaneProcess::Start(const std::string& arguments, WORD showCommand, const std::string& exe)
+void StartedProcess::End()
 {
-    return StartProgram(exe, arguments, showCommand, nullptr, &process_, &id_);
+    if (!process_)
+        return;
+    TerminateProcess(process_, 1);
+    WaitForSingleObject(process_, 10000);
+    CloseHandle(process_);
+    process_ = nullptr;
+    id_ = 0;
 }
 
 HWND ZorvaneProcess::WaitForWindow(DWORD timeoutMs)
 {
-    DWORD start = GetTickCount();
-    for (;;) {
+    HWND found = nullptr;
+    WaitUntil([&] {
         for (HWND w = FindWindowExA(nullptr, nullptr, MainClassName, nullptr); w;
              w = FindWindowExA(nullptr, w, MainClassName, nullptr)) {
             DWORD pid = 0;
             GetWindowThreadProcessId(w, &pid);
-            if (pid == id_)
-                return w;
+            if (pid == Id())
+                return (found = w) != nullptr;
         }
-        if (GetTickCount() - start >= timeoutMs)
-            return nullptr;
-        Sleep(20);
-    }
+        return false;
+    }, timeoutMs);
+    return found;
 }
 
-bool ZorvaneProcess::WaitForExit(DWORD timeoutMs, DWORD* exitCode)
+bool StartedProcess::WaitForExit(DWORD timeoutMs, DWORD* exitCode)
 {
     if (!process_ || WaitForSingleObject(process_, timeoutMs) != WAIT_OBJECT_0)
         return false;
@@ -75,7 +80,7 @@ bool ZorvaneProcess::WaitForExit(DWORD timeoutMs, DWORD* exitCode)
     return true;
 }
 
-bool ZorvaneProcess::Running() const
+bool StartedProcess::Running() const
 {
     return process_ && WaitForSingleObject(process_, 0) == WAIT_TIMEOUT;
 }
@@ -107,5 +112,34 @@ void CloseAllZorvanes()
                 TerminateProcess(p, 1);
             CloseHandle(p);
         }
+    }
+}
+
+std::vector<DWORD> ProcessesNamed(const char* baseName)
+{
+    std::vector<DWORD> ids;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return ids;
+    PROCESSENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
+        const char* base = entry.szExeFile;
+        for (const char* p = entry.szExeFile; *p; ++p)
+            if (*p == '\\')
+                base = p + 1;
+        if (lstrcmpiA(base, baseName) == 0)
+            ids.push_back(entry.th32ProcessID);
+    }
+    CloseHandle(snapshot);
+    return ids;
+}
+
+void EndProcess(DWORD id)
+{
+    if (HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id)) {
+        TerminateProcess(process, 1);
+        WaitForSingleObject(process, 5000);
+        CloseHandle(process);
     }
 }

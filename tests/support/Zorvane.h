@@ -2,36 +2,55 @@
 #pragma once
 #include <windows.h>
 #include <string>
+#include <vector>
 
 // The folder that holds the running test program, Zorvane.exe and the fixtures.
 std::string BuildFolder();
 std::string ZorvaneExe();
 
-// Starts `exe` as a process of its own; its handle and id come back.
-bool StartProgram(const std::string& exe, const std::string& arguments, WORD showCommand,
-                  SECURITY_ATTRIBUTES* security, HANDLE* process, DWORD* id);
-
-class ZorvaneProcess {
+// A program started as a process of its own, ended when the object goes.
+// The handle that creation hands back keeps every access, whatever security
+// the process was given, so the test can always end what it started.
+class StartedProcess {
 public:
-    ZorvaneProcess() = default;
-    ~ZorvaneProcess();
-    ZorvaneProcess(const ZorvaneProcess&) = delete;
-    ZorvaneProcess& operator=(const ZorvaneProcess&) = delete;
+    StartedProcess() = default;
+    ~StartedProcess() { End(); }
+    StartedProcess(const StartedProcess&) = delete;
+    StartedProcess& operator=(const StartedProcess&) = delete;
 
-    // Starts `exe` (Zorvane.exe by default) with the given arguments and show command.
-    bool Start(const std::string& arguments = "", WORD showCommand = SW_SHOWNORMAL,
-               const std::string& exe = ZorvaneExe());
-    // The process's own window of class "Zorvane", once it exists.
-    HWND WaitForWindow(DWORD timeoutMs = 10000);
+    bool Launch(const std::string& exe, const std::string& arguments = "",
+                WORD showCommand = SW_SHOWNORMAL, SECURITY_ATTRIBUTES* security = nullptr);
+    void End(); // terminates it and waits until it is gone
     // True and the exit code once the process has ended within the time given.
     bool WaitForExit(DWORD timeoutMs, DWORD* exitCode);
     bool Running() const;
     DWORD Id() const { return id_; }
+    HANDLE Handle() const { return process_; }
 
 private:
     HANDLE process_ = nullptr;
     DWORD id_ = 0;
 };
+
+class ZorvaneProcess : public StartedProcess {
+public:
+    ZorvaneProcess() = default;
+    ~ZorvaneProcess(); // asks it to close first, as a newer copy would
+
+    // Starts `exe` (Zorvane.exe by default) with the given arguments and show command.
+    bool Start(const std::string& arguments = "", WORD showCommand = SW_SHOWNORMAL,
+               const std::string& exe = ZorvaneExe())
+    {
+        return Launch(exe, arguments, showCommand);
+    }
+    // The process's own window of class "Zorvane", once it exists.
+    HWND WaitForWindow(DWORD timeoutMs = 10000);
+};
+
+// The ids of the running processes whose image has this base name.
+std::vector<DWORD> ProcessesNamed(const char* baseName);
+// Ends a process that the test did not start itself.
+void EndProcess(DWORD id);
 
 // Every top-level window of class "Zorvane", in any process.
 int CountZorvaneWindows();

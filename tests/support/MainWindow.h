@@ -1,0 +1,21 @@
+// The program's real main window, made inside the test process. Creating it
+// loads the setting, adds the tray icon and writes the autostart entry, so
+// the fixture puts back what was there: the entry, the setting's key and
+// value, and EnhancedScanning; and it closes the window, which takes the icon.
+#pragma once
+#include <gtest/gtest.h>
+#include "Registry.h"
+
+class MainWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+    // Closes it the way a WM_CLOSE does, and drops the quit message that would
+    // otherwise end the next message box of this thread at once.
+    static void CloseMainWindow();
+
+private:
+    StoredValue autostart_, enhanced_;
+    bool settingsKey_ = false;
+    int enhancedScanning_ = 0;
+};
