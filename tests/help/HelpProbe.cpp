@@ -12,9 +12,9 @@
 //   HelpProbe index             presses the help window's Index button and
 //                               prints the keywords of the index, one a line
 //   HelpProbe choose KEYWORD    in the open index, chooses KEYWORD and OK
-//   HelpProbe contexts FILE NAME...
-//                               opens FILE at each context NAME in a hidden
-//                               engine of its own, one after the other
+//   HelpProbe contexts NAME...  opens Zorvane.hlp of the build folder at each
+//                               context NAME in a hidden engine of its own,
+//                               one after the other
 //   HelpProbe close             ends every help engine and Zorvane
 #include <windows.h>
 #include <prsht.h>
@@ -274,11 +274,12 @@ int Choose(const char* keyword)
 
 // Each context in a hidden engine of its own, so that the engine's trace
 // shows its lookup of every name, one after the other.
-int Contexts(int count, char** names, const char* file)
+int Contexts(int count, char** names)
 {
+    std::string file = BuildFolder() + "\\Zorvane.hlp";
     int failures = 0;
     for (int i = 0; i < count; ++i) {
-        std::string command = std::string(EngineName) + " -x -i " + names[i] + " " + file;
+        std::string command = std::string(EngineName) + " -x -i " + names[i] + " \"" + file + "\"";
         STARTUPINFOA startup = {};
         startup.cb = sizeof startup;
         PROCESS_INFORMATION process = {};
@@ -331,11 +332,11 @@ int main(int argc, char** argv)
         return Index();
     if (!std::strcmp(what, "choose") && argc > 2)
         return Choose(argv[2]);
-    if (!std::strcmp(what, "contexts") && argc > 3)
-        return Contexts(argc - 3, argv + 3, argv[2]);
+    if (!std::strcmp(what, "contexts") && argc > 2)
+        return Contexts(argc - 2, argv + 2);
     if (!std::strcmp(what, "close"))
         return Close();
     std::fprintf(stderr, "usage: HelpProbe help|window|text PREFIX|boxes|index|choose KEYWORD|"
-                         "contexts FILE NAME...|close\n");
+                         "contexts NAME...|close\n");
     return 2;
 }
