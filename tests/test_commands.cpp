@@ -281,8 +281,11 @@ TEST_F(Commands, HelpOpensTheFileBesideTheExecutableFromAnyCurrentFolder)
 
 TEST_F(Commands, HelpWithoutTheFileReportsItMissing)
 {
-    ASSERT_FALSE(FileExists(BuildFolder() + "\\Zorvane.hlp"));
-    HWND w = Start();
+    // The build puts the real help file beside Zorvane.exe; a copy elsewhere has none.
+    Folder folder("C:\\Zorvane Without Help");
+    ASSERT_TRUE(CopyFileA(ZorvaneExe().c_str(), (folder / "Zorvane.exe").c_str(), FALSE));
+    ASSERT_FALSE(FileExists(folder / "Zorvane.hlp"));
+    HWND w = Start(folder / "Zorvane.exe");
     ASSERT_NE(nullptr, w);
     Choose(w, IDM_HELP);
     Notice seen = AnswerNotice(IDOK);

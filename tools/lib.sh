@@ -31,6 +31,7 @@ install_missing() {
     [ -x "$WINE64" ] || need+=(wine64)
     command -v Xvfb >/dev/null || need+=(xvfb xauth)
     command -v xdotool >/dev/null || need+=(xdotool)
+    command -v tesseract >/dev/null || need+=(tesseract-ocr tesseract-ocr-eng)
     command -v import >/dev/null && import -version 2>/dev/null | grep -q ImageMagick ||
         need+=(imagemagick)
     [ ${#need[@]} = 0 ] && return 0

@@ -1,0 +1,342 @@
+// The Windows side of the help check: it looks at the help engine's windows
+// and drives them, for tests/help/check.sh, which starts Zorvane, reads the
+// engine's trace and the screen.
+//   HelpProbe help              chooses "Zorvane Help" from Zorvane's menu, as
+//                               the menu does (WM_COMMAND 201)
+//   HelpProbe window            waits for the help window; moves it to a known
+//                               place; prints "left top right bottom|title"
+//   HelpProbe text PREFIX       waits until the topic shown starts with PREFIX;
+//                               prints the topic's text
+//   HelpProbe boxes             prints the text of every message box of the
+//                               engine or of Zorvane; fails if there is one
+//   HelpProbe index             presses the help window's Index button and
+//                               prints the keywords of the index, one a line
+//   HelpProbe choose KEYWORD    in the open index, chooses KEYWORD and OK
+//   HelpProbe contexts NAME...  opens Zorvane.hlp of the build folder at each
+//                               context NAME in a hidden engine of its own,
+//                               one after the other
+//   HelpProbe close             ends every help engine and Zorvane
+#include <windows.h>
+#include <prsht.h>
+#include <tlhelp32.h>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+#include "Zorvane.h"
+#include "app/App.h"
+
+namespace {
+
+DWORD const Patience = 15000;
+constexpr char EngineName[] = "winhlp32.exe";
+
+template <typename Find>
+auto WaitFor(Find find, DWORD patience = Patience) -> decltype(find())
+{
+    DWORD start = GetTickCount();
+    do {
+        if (auto found = find())
+            return found;
+        Sleep(50);
+    } while (GetTickCount() - start < patience);
+    return find();
+}
+
+std::vector<DWORD> EngineProcesses()
+{
+    std::vector<DWORD> ids;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
+        const char* base = entry.szExeFile;
+        for (const char* p = entry.szExeFile; *p; ++p)
+            if (*p == '\\')
+                base = p + 1;
+        if (lstrcmpiA(base, EngineName) == 0)
+            ids.push_back(entry.th32ProcessID);
+    }
+    CloseHandle(snapshot);
+    return ids;
+}
+
+DWORD ProcessOf(HWND w)
+{
+    DWORD pid = 0;
+    GetWindowThreadProcessId(w, &pid);
+    return pid;
+}
+
+bool IsEngineWindow(HWND w)
+{
+    DWORD pid = ProcessOf(w);
+    for (DWORD id : EngineProcesses())
+        if (id == pid)
+            return true;
+    return false;
+}
+
+std::string TextOf(HWND w)
+{
+    int length = static_cast<int>(SendMessageA(w, WM_GETTEXTLENGTH, 0, 0));
+    std::string text(static_cast<size_t>(length) + 1, '\0');
+    SendMessageA(w, WM_GETTEXT, static_cast<WPARAM>(length + 1), reinterpret_cast<LPARAM>(text.data()));
+    text.resize(std::strlen(text.c_str()));
+    return text;
+}
+
+std::string ClassOf(HWND w)
+{
+    char name[64] = "";
+    GetClassNameA(w, name, sizeof name);
+    return name;
+}
+
+struct Search {
+    std::vector<HWND> found;
+    std::string cls;     // empty: any class
+};
+
+BOOL CALLBACK Collect(HWND w, LPARAM lParam)
+{
+    auto* search = reinterpret_cast<Search*>(lParam);
+    if (IsWindowVisible(w) && (search->cls.empty() || ClassOf(w) == search->cls))
+        search->found.push_back(w);
+    return TRUE;
+}
+
+std::vector<HWND> TopWindows(const std::string& cls = "")
+{
+    Search search{{}, cls};
+    EnumWindows(Collect, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+std::vector<HWND> Children(HWND parent, const std::string& cls)
+{
+    Search search{{}, cls};
+    EnumChildWindows(parent, Collect, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+// The engine's main window: a visible top-level window of the engine that
+// holds a rich-text control for the topic.
+HWND HelpWindow()
+{
+    for (HWND w : TopWindows())
+        if (IsEngineWindow(w) && ClassOf(w) != "#32770") {
+            for (HWND child : Children(w, ""))
+                if (ClassOf(child).find("RichEdit") != std::string::npos ||
+                    ClassOf(child).find("RICHEDIT") != std::string::npos)
+                    return w;
+        }
+    return nullptr;
+}
+
+HWND TopicControl(HWND help)
+{
+    for (HWND child : Children(help, ""))
+        if (ClassOf(child).find("RichEdit") != std::string::npos ||
+            ClassOf(child).find("RICHEDIT") != std::string::npos)
+            return child;
+    return nullptr;
+}
+
+// A dialog box of the engine or of Zorvane: message boxes and the index.
+std::vector<HWND> Boxes()
+{
+    std::vector<HWND> boxes;
+    HWND zorvane = FindWindowA(MainClassName, nullptr);
+    DWORD zorvaneProcess = zorvane ? ProcessOf(zorvane) : 0;
+    for (HWND w : TopWindows("#32770"))
+        if (IsEngineWindow(w) || (zorvaneProcess && ProcessOf(w) == zorvaneProcess))
+            boxes.push_back(w);
+    return boxes;
+}
+
+HWND IndexSheet()
+{
+    for (HWND w : Boxes())
+        if (IsEngineWindow(w) && !Children(w, "ListBox").empty())
+            return w;
+    return nullptr;
+}
+
+std::string Stripped(std::string text)
+{
+    std::string out;
+    for (char c : text)
+        if (c != '&')
+            out += c;
+    return out;
+}
+
+int Window()
+{
+    HWND help = WaitFor(HelpWindow);
+    if (!help)
+        return 1;
+    // A known place and size, so that screenshots and their reading agree.
+    SetWindowPos(help, HWND_TOP, 40, 20, 800, 700, SWP_SHOWWINDOW);
+    SetForegroundWindow(help);
+    RECT r;
+    GetWindowRect(help, &r);
+    std::printf("%ld %ld %ld %ld|%s\n", r.left, r.top, r.right, r.bottom, TextOf(help).c_str());
+    return 0;
+}
+
+int Text(const char* prefix)
+{
+    std::string text;
+    HWND found = WaitFor([&]() -> HWND {
+        HWND help = HelpWindow();
+        HWND topic = help ? TopicControl(help) : nullptr;
+        if (!topic)
+            return nullptr;
+        text = TextOf(topic);
+        return text.compare(0, std::strlen(prefix), prefix) == 0 ? topic : nullptr;
+    });
+    std::printf("%s\n", text.c_str());
+    return found ? 0 : 1;
+}
+
+int ListBoxes()
+{
+    std::vector<HWND> boxes = Boxes();
+    for (HWND box : boxes) {
+        std::printf("[%s]", TextOf(box).c_str());
+        for (HWND child : Children(box, "Static"))
+            std::printf(" %s", TextOf(child).c_str());
+        std::printf("\n");
+    }
+    return boxes.empty() ? 0 : 1;
+}
+
+// An item of another process's list box. Asked for in wide characters: the
+// narrow form is not translated between processes.
+std::string ItemOf(HWND list, int i)
+{
+    wchar_t wide[256] = L"";
+    char narrow[256] = "";
+    if (SendMessageW(list, LB_GETTEXTLEN, static_cast<WPARAM>(i), 0) >= 255)
+        return "";
+    SendMessageW(list, LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(wide));
+    WideCharToMultiByte(CP_ACP, 0, wide, -1, narrow, sizeof narrow, nullptr, nullptr);
+    return narrow;
+}
+
+HWND IndexButton(HWND help)
+{
+    for (HWND button : Children(help, "Button"))
+        if (Stripped(TextOf(button)) == "Index")
+            return button;
+    return nullptr;
+}
+
+int Index()
+{
+    HWND help = WaitFor(HelpWindow);
+    HWND button = help ? WaitFor([&] { return IndexButton(help); }) : nullptr;
+    if (!button) {
+        std::fprintf(stderr, "no Index button\n");
+        return 1;
+    }
+    PostMessageA(button, BM_CLICK, 0, 0);
+    HWND sheet = WaitFor(IndexSheet);
+    if (!sheet)
+        return 1;
+    SetWindowPos(sheet, HWND_TOP, 120, 60, 0, 0, SWP_NOSIZE);
+    HWND list = Children(sheet, "ListBox").front();
+    int count = static_cast<int>(SendMessageA(list, LB_GETCOUNT, 0, 0));
+    for (int i = 0; i < count; ++i)
+        std::printf("%s\n", ItemOf(list, i).c_str());
+    return count > 0 ? 0 : 1;
+}
+
+int Choose(const char* keyword)
+{
+    HWND sheet = WaitFor(IndexSheet);
+    if (!sheet)
+        return 1;
+    HWND list = Children(sheet, "ListBox").front();
+    int count = static_cast<int>(SendMessageA(list, LB_GETCOUNT, 0, 0));
+    for (int i = 0; i < count; ++i) {
+        if (ItemOf(list, i) == keyword) {
+            SendMessageA(list, LB_SETCURSEL, static_cast<WPARAM>(i), 0);
+            PostMessageA(sheet, PSM_PRESSBUTTON, PSBTN_OK, 0);
+            return WaitFor([] { return IndexSheet() == nullptr; }) ? 0 : 1;
+        }
+    }
+    std::fprintf(stderr, "the index has no keyword %s\n", keyword);
+    return 1;
+}
+
+// Each context in a hidden engine of its own, so that the engine's trace
+// shows its lookup of every name, one after the other.
+int Contexts(int count, char** names)
+{
+    std::string file = BuildFolder() + "\\Zorvane.hlp";
+    int failures = 0;
+    for (int i = 0; i < count; ++i) {
+        std::string command = std::string(EngineName) + " -x -i " + names[i] + " \"" + file + "\"";
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION process = {};
+        std::fprintf(stderr, "HelpProbe: context %s\n", names[i]);
+        if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                            &startup, &process)) {
+            ++failures;
+            continue;
+        }
+        // The engine opens the topic before it first waits for input.
+        if (WaitForInputIdle(process.hProcess, Patience) != 0)
+            ++failures;
+        TerminateProcess(process.hProcess, 0);
+        WaitForSingleObject(process.hProcess, Patience);
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+        std::fprintf(stderr, "HelpProbe: context %s done\n", names[i]);
+    }
+    return failures == 0 ? 0 : 1;
+}
+
+int Close()
+{
+    for (DWORD id : EngineProcesses())
+        if (HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id)) {
+            TerminateProcess(process, 0);
+            WaitForSingleObject(process, 5000);
+            CloseHandle(process);
+        }
+    CloseAllZorvanes();
+    return EngineProcesses().empty() && CountZorvaneWindows() == 0 ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const char* what = argc > 1 ? argv[1] : "";
+    if (!std::strcmp(what, "help")) {
+        HWND zorvane = WaitFor([] { return FindWindowA(MainClassName, nullptr); });
+        return zorvane && PostMessageA(zorvane, WM_COMMAND, IDM_HELP, 0) ? 0 : 1;
+    }
+    if (!std::strcmp(what, "window"))
+        return Window();
+    if (!std::strcmp(what, "text") && argc > 2)
+        return Text(argv[2]);
+    if (!std::strcmp(what, "boxes"))
+        return ListBoxes();
+    if (!std::strcmp(what, "index"))
+        return Index();
+    if (!std::strcmp(what, "choose") && argc > 2)
+        return Choose(argv[2]);
+    if (!std::strcmp(what, "contexts") && argc > 2)
+        return Contexts(argc - 2, argv + 2);
+    if (!std::strcmp(what, "close"))
+        return Close();
+    std::fprintf(stderr, "usage: HelpProbe help|window|text PREFIX|boxes|index|choose KEYWORD|"
+                         "contexts NAME...|close\n");
+    return 2;
+}
