@@ -9,30 +9,11 @@
 set -euo pipefail
 
 BUILD=${1:?usage: check.sh BUILD_FOLDER}
-[ -f "$BUILD/wine.env" ] || { echo "FAIL: no $BUILD/wine.env: run this through tools/test" >&2; exit 1; }
-source "$BUILD/wine.env"
-wine() { "$ZORVANE_WINE" "$@"; }
-SHOTS="$BUILD/screenshots"
+NAME=desktop-check
 PROBE="$BUILD/DesktopProbe.exe"
-WORK=$(mktemp -d)
-mkdir -p "$SHOTS"
+source "$(dirname "$0")/common.sh"
 export WINEDEBUG=${WINEDEBUG:--all}
-
-fail() {
-    echo "FAIL: $*" >&2
-    import -window root "$SHOTS/desktop-check-failure.png" 2>/dev/null || true
-    exit 1
-}
-probe() { wine "$PROBE" "$@" 2>/dev/null | tr -d '\r'; }
 shoot() { import -window root "$1"; }
-cleanup() {
-    wine "$PROBE" close >/dev/null 2>&1 || true
-    rm -rf "$WORK"
-}
-trap cleanup EXIT
-
-[ -n "${DISPLAY:-}" ] || fail "no DISPLAY: run this through tools/test"
-[ -f "$PROBE" ] || fail "$PROBE is missing"
 
 # The bounding box "left top right bottom" of the pixels of one colour inside
 # a region "left top width height" of a screenshot.

@@ -45,20 +45,7 @@ auto WaitFor(Find find, DWORD patience = Patience) -> decltype(find())
 
 std::vector<DWORD> EngineProcesses()
 {
-    std::vector<DWORD> ids;
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    PROCESSENTRY32 entry = {};
-    entry.dwSize = sizeof entry;
-    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
-        const char* base = entry.szExeFile;
-        for (const char* p = entry.szExeFile; *p; ++p)
-            if (*p == '\\')
-                base = p + 1;
-        if (lstrcmpiA(base, EngineName) == 0)
-            ids.push_back(entry.th32ProcessID);
-    }
-    CloseHandle(snapshot);
-    return ids;
+    return ProcessesNamed(EngineName);
 }
 
 DWORD ProcessOf(HWND w)

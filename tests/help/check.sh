@@ -13,29 +13,10 @@ set -euo pipefail
 
 BUILD=${1:?usage: check.sh BUILD_FOLDER HELP_SOURCE}
 SOURCE=${2:?usage: check.sh BUILD_FOLDER HELP_SOURCE}
-[ -f "$BUILD/wine.env" ] || { echo "FAIL: no $BUILD/wine.env: run this through tools/test" >&2; exit 1; }
-source "$BUILD/wine.env"
-wine() { "$ZORVANE_WINE" "$@"; }
-SHOTS="$BUILD/screenshots"
+NAME=help-check
 PROBE="$BUILD/HelpProbe.exe"
-WORK=$(mktemp -d)
-mkdir -p "$SHOTS"
+source "$(dirname "$0")/../desktop/common.sh"
 export WINEDEBUG=-all
-
-fail() {
-    echo "FAIL: $*" >&2
-    import -window root "$SHOTS/help-check-failure.png" 2>/dev/null || true
-    exit 1
-}
-probe() { wine "$PROBE" "$@" 2>/dev/null | tr -d '\r'; }
-cleanup() {
-    wine "$PROBE" close >/dev/null 2>&1 || true
-    rm -rf "$WORK"
-}
-trap cleanup EXIT
-
-[ -n "${DISPLAY:-}" ] || fail "no DISPLAY: run this through tools/test"
-[ -f "$PROBE" ] || fail "$PROBE is missing"
 [ -f "$BUILD/Zorvane.hlp" ] || fail "the build wrote no Zorvane.hlp"
 command -v tesseract >/dev/null || fail "tesseract is missing (tools/test installs it)"
 
