@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 #include "Notices.h"
+#include "Registry.h"
 #include "Zorvane.h"
 
 std::string FixturePath(const std::string& fixture);
@@ -69,31 +70,6 @@ bool PlantDropperDll(const std::string& fixture = "windll.dll");
 void RemoveDropperDll();
 bool FileExists(const std::string& path);
 
-// String values in the real registry.
-bool WriteRegistryString(HKEY root, const std::string& key, const std::string& name,
-                         const std::string& data);
-void DeleteRegistryValue(HKEY root, const std::string& key, const std::string& name);
-bool RegistryValueExists(HKEY root, const std::string& key, const std::string& name);
-
-// String values written for one test and deleted again when the object goes.
-class TestValues {
-public:
-    TestValues() = default;
-    ~TestValues();
-    TestValues(const TestValues&) = delete;
-    TestValues& operator=(const TestValues&) = delete;
-
-    bool Write(HKEY root, const std::string& key, const std::string& name,
-               const std::string& data);
-
-private:
-    struct Value {
-        HKEY root;
-        std::string key;
-        std::string name;
-    };
-    std::vector<Value> values_;
-};
 
 // Answers every notice that appears until Stop(): with the given buttons in
 // turn, then with `otherwise`. `onShown` runs while each notice is still on
