@@ -1,7 +1,7 @@
 // The intruder's look-alikes in the real machine: copies of the fixtures in
 // real folders, running look-alike processes, the dropper DLL in the real
-// system directory, autostart values in the real registry, and a recorder
-// that answers every notice that a call raises.
+// system directory, and a recorder that answers every notice that a call
+// raises. Autostart values are written with the helpers of Registry.h.
 //
 // The fixtures, in <build>\fixtures (made by tools/make_lookalikes.py):
 //   server.exe               the server: blank version strings (0x0409, code
