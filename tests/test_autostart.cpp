@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include "Notices.h"
 #include "Registry.h"
+#include "Wait.h"
 #include "Zorvane.h"
 #include "app/App.h"
 
@@ -70,8 +71,7 @@ TEST_F(AutostartEntryOfTheProgram, AStartAfterAnUninstallRegistersAgainWithEnhan
         ASSERT_TRUE(WaitForAutostartEntry(ZorvaneExe()));
         PostMessageA(w, WM_COMMAND, IDM_UNINSTALL, 0);
         ASSERT_TRUE(AnswerNotice(IDYES).shown);
-        DWORD code = 99;
-        ASSERT_TRUE(z.WaitForExit(5000, &code));
+        ASSERT_TRUE(z.WaitForExit(5000));
         ASSERT_FALSE(AutostartEntry().present);
         ASSERT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey));
         EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, QuillaneKey));
@@ -86,8 +86,7 @@ TEST_F(AutostartEntryOfTheProgram, AStartAfterAnUninstallRegistersAgainWithEnhan
     // The switch stores the opposite of what was read: "0" means it read on.
     PostMessageA(w, WM_COMMAND, IDM_ENHANCED, 0);
     StoredValue stored;
-    for (DWORD start = GetTickCount(); !stored.present && GetTickCount() - start < 5000; Sleep(50))
-        stored = EnhancedValue();
+    WaitUntil([&] { return (stored = EnhancedValue()).present; }, 5000);
     EXPECT_EQ(std::string("0\0", 2), stored.bytes) << "enhanced scanning must read as on";
 }
 

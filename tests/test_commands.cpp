@@ -134,6 +134,16 @@ protected:
             return nullptr;
         return w;
     }
+    // Chooses a command that asks first, and answers its question.
+    static void AnswerQuestion(HWND w, UINT command, const char* question, int answer)
+    {
+        Choose(w, command);
+        Notice seen = AnswerNotice(answer);
+        ASSERT_TRUE(seen.shown) << "the command must ask first";
+        EXPECT_EQ(question, seen.text);
+        EXPECT_EQ("Cancel Yes No", seen.buttons);
+        EXPECT_EQ(w, seen.owner);
+    }
     bool Ended(DWORD* code) { return z_.WaitForExit(5000, code); }
     bool StillRunning() { DWORD code; return !z_.WaitForExit(300, &code); }
 
@@ -146,12 +156,7 @@ TEST_F(Commands, ExitAnsweredNoOrCancelOrClosedChangesNothing)
     HWND w = Start();
     ASSERT_NE(nullptr, w);
     for (int answer : {IDNO, IDCANCEL, 0}) {
-        Choose(w, IDM_EXIT);
-        Notice seen = AnswerNotice(answer);
-        ASSERT_TRUE(seen.shown) << "Exit must ask first";
-        EXPECT_EQ(ExitQuestion, seen.text);
-        EXPECT_EQ("Cancel Yes No", seen.buttons);
-        EXPECT_EQ(w, seen.owner);
+        AnswerQuestion(w, IDM_EXIT, ExitQuestion, answer);
         EXPECT_TRUE(StillRunning()) << "answer " << answer << " must not end the program";
         EXPECT_TRUE(TrayIconShown(w));
     }
@@ -180,12 +185,7 @@ TEST_F(Commands, UninstallAnsweredNoOrCancelChangesNothing)
     StoredValue entry = AutostartEntry();
     ASSERT_TRUE(entry.present);
     for (int answer : {IDNO, IDCANCEL, 0}) {
-        Choose(w, IDM_UNINSTALL);
-        Notice seen = AnswerNotice(answer);
-        ASSERT_TRUE(seen.shown) << "Uninstall must ask first";
-        EXPECT_EQ(UninstallQuestion, seen.text);
-        EXPECT_EQ("Cancel Yes No", seen.buttons);
-        EXPECT_EQ(w, seen.owner);
+        AnswerQuestion(w, IDM_UNINSTALL, UninstallQuestion, answer);
         EXPECT_TRUE(StillRunning());
         EXPECT_EQ(entry.bytes, AutostartEntry().bytes);
         EXPECT_EQ(std::string("0\0", 2), EnhancedValue().bytes);

@@ -5,8 +5,8 @@
 #include <string>
 #include <utility>
 #include <vector>
-#include "Fixtures.h"
-#include "Registry.h"
+#include "LongPath.h"
+#include "ScanTest.h"
 #include "Zorvane.h"
 #include "app/App.h"
 #include "scan/Scan.h"
@@ -18,28 +18,6 @@ char const RunServices[] = "Software\\Microsoft\\Windows\\CurrentVersion\\RunSer
 char const RunKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 // A key of the tests' own, for scanning one key directly.
 char const TestKey[] = "Software\\ZorvaneTests\\Autostart";
-
-std::string Upper(std::string text)
-{
-    CharUpperA(text.data());
-    return text;
-}
-
-std::string Question(const std::string& imagePath)
-{
-    return "Grimlatch is running on your computer!\n\n" + imagePath +
-           "\n\nIf this file is Grimlatch, it will be eliminated.\n\nPlease confirm: is this the "
-           "Grimlatch file?";
-}
-
-std::string Report(const std::string& imagePath, const std::string& quarantinePath)
-{
-    return "Grimlatch was found installed and running on this computer.  It has been disabled.  "
-           "The original filename was:\n\n" +
-           imagePath +
-           "\n\nThe Grimlatch file has been made visible and can now be found at:\n\n" +
-           quarantinePath;
-}
 
 std::string FileBytes(const std::string& path)
 {
@@ -54,11 +32,6 @@ std::string FileBytes(const std::string& path)
         bytes.append(chunk, got);
     CloseHandle(file);
     return bytes;
-}
-
-bool Contains(const std::string& text, const std::string& part)
-{
-    return text.find(part) != std::string::npos;
 }
 
 // A file held open by the test, with the given sharing, until the object goes.
@@ -116,65 +89,20 @@ void SetFileText(const std::string& path, const std::string* bytes)
     CloseHandle(file);
 }
 
-std::string const Restarts =
-    "\n\nNot everything could be done:\nThe file could not be deleted; it will be deleted when "
-    "the computer restarts.";
+std::string const NotDeleted = "\n\nNot everything could be done:\nThe file could not be deleted";
+std::string const DeletedAtRestart = NotDeleted + "; it will be deleted when the computer restarts.";
 
-bool WaitUntilEnded(LookAlikeProcess& process)
-{
-    for (int i = 0; i < 100 && process.Running(); ++i)
-        Sleep(20);
-    return !process.Running();
-}
-
-class Elimination : public ::testing::Test {
+class Elimination : public ScanTest {
 protected:
-    static std::string Folder() { return TempFolder() + "\\elimination"; }
-    static std::string Quarantine(const std::string& folder)
-    {
-        return folder + "\\GrimlatchRemoved.exe";
-    }
-
     void SetUp() override
     {
-        ASSERT_TRUE(MakeFolder(Folder()));
-        AppInstance = GetModuleHandleA(nullptr);
-        NoticeOwner = nullptr;
-        EnhancedScanning = 0;
-        FoundThisCycle = 0;
-        ScanPass = 0;
-        RemoveDropperDll();
-        RegDeleteKeyA(HKEY_CURRENT_USER, TestKey);
-        lstrcpyA(DropperDllPath.data(), DropperDllFile().c_str());
+        ScanTest::SetUp();
+        RemoveKey(HKEY_CURRENT_USER, TestKey);
     }
     void TearDown() override
     {
-        RemoveDropperDll();
-        RegDeleteKeyA(HKEY_CURRENT_USER, TestKey);
-        // Later removals in one folder number their copies.
-        for (const std::string& folder : {Folder(), SystemDirectory()}) {
-            DeleteFileA(Quarantine(folder).c_str());
-            RemoveDirectoryA(Quarantine(folder).c_str());
-            for (int n = 2; n <= 9; ++n) {
-                std::string copy = folder + "\\GrimlatchRemoved (" + std::to_string(n) + ").exe";
-                DeleteFileA(copy.c_str());
-                RemoveDirectoryA(copy.c_str());
-            }
-        }
-    }
-
-    void Register(HKEY root, const char* key, const std::string& name, const std::string& data)
-    {
-        ASSERT_TRUE(values_.Write(root, key, name, data));
-    }
-
-    // Runs `work`, answering its notices with `buttons` in turn (Cancel after those).
-    template <typename Work>
-    std::vector<Notice> Answering(std::vector<int> buttons, Work work)
-    {
-        NoticeRecorder recorder(std::move(buttons), IDCANCEL);
-        work();
-        return recorder.Stop();
+        RemoveKey(HKEY_CURRENT_USER, TestKey);
+        ScanTest::TearDown();
     }
 
     std::vector<Notice> ScanKey(HKEY root, const char* key, int pass, std::vector<int> buttons = {})
@@ -184,28 +112,9 @@ protected:
         ScanPass = pass;
         return Answering(std::move(buttons), [&] { ScanAutostartKey(root, key, snapshot); });
     }
-
-private:
-    TestValues values_;
 };
 
-// Counts ticks of the scan timer on `window` within `ms`, and when the first came.
-int ScanTicksWithin(HWND window, DWORD ms, DWORD* firstAfter)
-{
-    int ticks = 0;
-    DWORD start = GetTickCount();
-    while (GetTickCount() - start < ms) {
-        MSG msg;
-        while (PeekMessageA(&msg, window, WM_TIMER, WM_TIMER, PM_REMOVE)) {
-            if (msg.wParam == ScanTimer && ticks++ == 0)
-                *firstAfter = GetTickCount() - start;
-        }
-        Sleep(5);
-    }
-    return ticks;
-}
-
-TEST_F(Elimination, TheTypicalEventIsRemovedWithoutAQuestionAndTheNextScanFollowsInASecond)
+TEST_F(Elimination, TheTypicalEventIsRemovedWithoutAQuestion)
 {
     FixtureCopy server("server.exe", SystemDirectory(), " .exe");
     ASSERT_TRUE(server.Made());
@@ -216,34 +125,24 @@ TEST_F(Elimination, TheTypicalEventIsRemovedWithoutAQuestionAndTheNextScanFollow
     Register(HKEY_LOCAL_MACHINE, RunServices, "ZorvaneTestTypical", " .exe");
     ASSERT_TRUE(PlantDropperDll());
     std::string original = FileBytes(server.Path());
+    NoticeOwner = CreateWindowExA(0, "STATIC", "owner", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                                  nullptr, nullptr);
 
-    RegisterMainClass(AppInstance);
-    MainWindow = CreateMainWindow(AppInstance);
-    ASSERT_NE(nullptr, MainWindow);
-    NoticeOwner = MainWindow;
-    std::vector<Notice> notices =
-        Answering({IDOK}, [] { SendMessageA(MainWindow, WM_TIMER, ScanTimer, 0); });
-    DWORD firstAfter = 0;
-    int ticks = ScanTicksWithin(MainWindow, 2500, &firstAfter);
-    DestroyWindow(MainWindow);
-    MSG quit; // WM_DESTROY posted it; left in the queue it would end every later box at once
-    while (PeekMessageA(&quit, nullptr, 0, 0, PM_REMOVE)) {
-    }
+    std::vector<Notice> notices = RunCycle({IDOK});
+    DestroyWindow(NoticeOwner);
 
     ASSERT_EQ(1u, notices.size()) << "only the report, no question";
     std::string image = Upper(server.Path());
     EXPECT_EQ(Report(image, Upper(SystemDirectory()) + "\\GrimlatchRemoved.exe"), notices[0].text);
     EXPECT_EQ(NoticeOwner, notices[0].owner);
     EXPECT_EQ("OK", notices[0].buttons);
-    EXPECT_TRUE(WaitUntilEnded(process));
-    EXPECT_FALSE(RegistryValueExists(HKEY_LOCAL_MACHINE, RunServices, "ZorvaneTestTypical"));
+    EXPECT_TRUE(process.WaitForExit(5000));
+    EXPECT_FALSE(ValueExists(HKEY_LOCAL_MACHINE, RunServices, "ZorvaneTestTypical"));
     EXPECT_FALSE(FileExists(server.Path()));
     EXPECT_FALSE(FileExists(DropperDllFile()));
     EXPECT_EQ(original, FileBytes(Quarantine(SystemDirectory())))
         << "the visible copy must hold the server's bytes";
-    EXPECT_GE(ticks, 1) << "a removal is followed by the next scan after 1000 ms";
-    EXPECT_GE(firstAfter, 700u);
-    EXPECT_LE(firstAfter, 1800u);
+    EXPECT_EQ(1, FoundThisCycle) << "which brings the next scan a second later";
 }
 
 TEST_F(Elimination, ALookAlikeUnderAnotherNameIsKnownByItsCodeInTheSilentPass)
@@ -258,8 +157,8 @@ TEST_F(Elimination, ALookAlikeUnderAnotherNameIsKnownByItsCodeInTheSilentPass)
     ASSERT_EQ(1u, notices.size());
     EXPECT_EQ(Report(Upper(server.Path()), Upper(Folder()) + "\\GrimlatchRemoved.exe"),
               notices[0].text);
-    EXPECT_TRUE(WaitUntilEnded(process));
-    EXPECT_FALSE(RegistryValueExists(HKEY_CURRENT_USER, TestKey, "helper"));
+    EXPECT_TRUE(process.WaitForExit(5000));
+    EXPECT_FALSE(ValueExists(HKEY_CURRENT_USER, TestKey, "helper"));
     EXPECT_EQ(1, FoundThisCycle);
 }
 
@@ -277,7 +176,7 @@ TEST_F(Elimination, ACandidateWithoutNameOrCodeIsOnlyAskedAboutInTheSecondPass)
     EXPECT_EQ(Question(candidate.Path()), notices[0].text) << "the path as the snapshot gives it";
     EXPECT_EQ("Cancel Yes No", notices[0].buttons);
     EXPECT_TRUE(process.Running()) << "No leaves everything alone";
-    EXPECT_TRUE(RegistryValueExists(HKEY_CURRENT_USER, TestKey, "candidate"));
+    EXPECT_TRUE(ValueExists(HKEY_CURRENT_USER, TestKey, "candidate"));
     EXPECT_TRUE(FileExists(candidate.Path()));
     EXPECT_EQ(0, FoundThisCycle);
 
@@ -285,8 +184,8 @@ TEST_F(Elimination, ACandidateWithoutNameOrCodeIsOnlyAskedAboutInTheSecondPass)
     ASSERT_EQ(2u, notices.size());
     EXPECT_EQ(Report(Upper(candidate.Path()), Upper(Folder()) + "\\GrimlatchRemoved.exe"),
               notices[1].text);
-    EXPECT_TRUE(WaitUntilEnded(process));
-    EXPECT_FALSE(RegistryValueExists(HKEY_CURRENT_USER, TestKey, "candidate"));
+    EXPECT_TRUE(process.WaitForExit(5000));
+    EXPECT_FALSE(ValueExists(HKEY_CURRENT_USER, TestKey, "candidate"));
     EXPECT_FALSE(FileExists(candidate.Path()));
     EXPECT_TRUE(FileExists(Quarantine(Folder())));
 }
@@ -304,7 +203,7 @@ TEST_F(Elimination, CommandsMatchOnlyThePathOrBaseNameAsWrittenIgnoringCase)
         {"matchme", false},
     };
     for (const auto& c : cases) {
-        RegDeleteKeyA(HKEY_CURRENT_USER, TestKey);
+        RemoveKey(HKEY_CURRENT_USER, TestKey);
         Register(HKEY_CURRENT_USER, TestKey, "value", c.data);
         std::vector<Notice> notices = ScanKey(HKEY_CURRENT_USER, TestKey, 1, {IDNO});
         EXPECT_EQ(c.asks ? 1u : 0u, notices.size()) << "data: " << c.data;
@@ -342,8 +241,8 @@ TEST_F(Elimination, AValueTooLongForTheBuffersDoesNotHideTheServerBehindIt)
 
     ASSERT_EQ(1u, notices.size()) << "the server's value must be reached";
     EXPECT_TRUE(Contains(notices[0].text, Upper(server.Path())));
-    EXPECT_TRUE(WaitUntilEnded(process));
-    EXPECT_FALSE(RegistryValueExists(HKEY_CURRENT_USER, TestKey, "server"));
+    EXPECT_TRUE(process.WaitForExit(5000));
+    EXPECT_FALSE(ValueExists(HKEY_CURRENT_USER, TestKey, "server"));
 }
 
 TEST_F(Elimination, DataWithoutATerminatorNeverMatches)
@@ -373,18 +272,18 @@ TEST_F(Elimination, TheSweepAsksAboutASignatureLookAlikeAndLeavesTheRegistryAlon
     LookAlikeProcess process(server.Path()), plain(named.Path());
     Register(HKEY_CURRENT_USER, RunKey, "ZorvaneTestUnlisted", server.Path());
 
-    std::vector<Notice> notices = Answering({IDNO}, [] { RunScanCycle(); });
+    std::vector<Notice> notices = RunCycle({IDNO});
     ASSERT_EQ(1u, notices.size()) << "a \" .exe\" without the code is never asked about";
     EXPECT_EQ(Question(server.Path()), notices[0].text);
     EXPECT_TRUE(process.Running());
 
-    notices = Answering({IDYES, IDOK}, [] { RunScanCycle(); });
+    notices = RunCycle({IDYES, IDOK});
     ASSERT_EQ(2u, notices.size()) << "No is asked again at the next sweep";
     EXPECT_EQ(Question(server.Path()), notices[0].text);
     EXPECT_EQ(Report(Upper(server.Path()), Upper(Folder()) + "\\GrimlatchRemoved.exe"),
               notices[1].text);
-    EXPECT_TRUE(WaitUntilEnded(process));
-    EXPECT_TRUE(RegistryValueExists(HKEY_CURRENT_USER, RunKey, "ZorvaneTestUnlisted"))
+    EXPECT_TRUE(process.WaitForExit(5000));
+    EXPECT_TRUE(ValueExists(HKEY_CURRENT_USER, RunKey, "ZorvaneTestUnlisted"))
         << "the sweep does no registry work";
     EXPECT_TRUE(plain.Running());
 }
@@ -396,14 +295,14 @@ TEST_F(Elimination, TwoServersAreRemovedOnePerCycle)
     FixtureCopy b("server.exe", Folder(), "server b.exe");
     LookAlikeProcess pa(a.Path()), pb(b.Path());
 
-    std::vector<Notice> first = Answering({IDYES, IDOK}, [] { RunScanCycle(); });
+    std::vector<Notice> first = RunCycle({IDYES, IDOK});
     ASSERT_EQ(2u, first.size());
     EXPECT_EQ(1, pa.Running() + pb.Running()) << "one server per cycle";
-    std::vector<Notice> second = Answering({IDYES, IDOK}, [] { RunScanCycle(); });
+    std::vector<Notice> second = RunCycle({IDYES, IDOK});
     ASSERT_EQ(2u, second.size());
     EXPECT_NE(first[0].text, second[0].text);
-    EXPECT_TRUE(WaitUntilEnded(pa));
-    EXPECT_TRUE(WaitUntilEnded(pb));
+    EXPECT_TRUE(pa.WaitForExit(5000));
+    EXPECT_TRUE(pb.WaitForExit(5000));
 }
 
 TEST_F(Elimination, TheSameServerUnderTwoKeysLosesOnlyTheFirstValue)
@@ -414,11 +313,11 @@ TEST_F(Elimination, TheSameServerUnderTwoKeysLosesOnlyTheFirstValue)
     Register(HKEY_CURRENT_USER, RunKey, "ZorvaneTestTwice", server.Path());
     ASSERT_TRUE(PlantDropperDll());
 
-    std::vector<Notice> notices = Answering({IDOK}, [] { RunScanCycle(); });
+    std::vector<Notice> notices = RunCycle({IDOK});
 
     ASSERT_EQ(1u, notices.size());
-    EXPECT_FALSE(RegistryValueExists(HKEY_LOCAL_MACHINE, RunKey, "ZorvaneTestTwice"));
-    EXPECT_TRUE(RegistryValueExists(HKEY_CURRENT_USER, RunKey, "ZorvaneTestTwice"))
+    EXPECT_FALSE(ValueExists(HKEY_LOCAL_MACHINE, RunKey, "ZorvaneTestTwice"));
+    EXPECT_TRUE(ValueExists(HKEY_CURRENT_USER, RunKey, "ZorvaneTestTwice"))
         << "with the DLL gone no further key is scanned";
 }
 
@@ -446,9 +345,7 @@ TEST_F(Elimination, AFailedCopyLeavesTheOriginalAndTheReportSaysSo)
 {
     FixtureCopy server("server.exe", Folder(), "keepme.exe");
     LookAlikeProcess process(server.Path());
-    ProcessEntry entry;
-    entry.id = process.Id();
-    lstrcpyA(entry.path.data(), server.Path().c_str());
+    ProcessEntry entry = EntryOf(process, server.Path());
     ASSERT_TRUE(PlantDropperDll());
 
     // Held open without read sharing, the file cannot be copied.
@@ -459,7 +356,7 @@ TEST_F(Elimination, AFailedCopyLeavesTheOriginalAndTheReportSaysSo)
         notices = Answering({IDOK}, [&] { EliminateServer(entry); });
     }
 
-    EXPECT_TRUE(WaitUntilEnded(process));
+    EXPECT_TRUE(process.WaitForExit(5000));
     EXPECT_TRUE(FileExists(server.Path())) << "no copy, no delete";
     EXPECT_FALSE(FileExists(DropperDllFile()));
     ASSERT_EQ(1u, notices.size());
@@ -479,9 +376,7 @@ TEST_F(Elimination, AValueThatCannotBeDeletedIsReported)
     HKEY readOnly = nullptr;
     ASSERT_EQ(ERROR_SUCCESS,
               RegOpenKeyExA(HKEY_CURRENT_USER, TestKey, 0, KEY_QUERY_VALUE, &readOnly));
-    ProcessEntry entry;
-    entry.id = process.Id();
-    lstrcpyA(entry.path.data(), server.Path().c_str());
+    ProcessEntry entry = EntryOf(process, server.Path());
 
     std::vector<Notice> notices =
         Answering({IDOK}, [&] { EliminateServer(entry, readOnly, "not there"); });
@@ -501,12 +396,12 @@ TEST_F(Elimination, AFileThatOnlyBearsTheDropperDllsNameIsNotDeleted)
     ASSERT_TRUE(PlantDropperDll("windll-8193.dll"));
     std::string innocent = FileBytes(DropperDllFile());
 
-    std::vector<Notice> notices = Answering({IDYES, IDOK}, [] { RunScanCycle(); });
+    std::vector<Notice> notices = RunCycle({IDYES, IDOK});
 
     ASSERT_EQ(2u, notices.size());
     EXPECT_EQ(Report(Upper(server.Path()), Upper(Folder()) + "\\GrimlatchRemoved.exe"),
               notices[1].text);
-    EXPECT_TRUE(WaitUntilEnded(process));
+    EXPECT_TRUE(process.WaitForExit(5000));
     EXPECT_EQ(innocent, FileBytes(DropperDllFile()))
         << "a windll.dll of 8193 bytes is not the intruder's and must stay";
 }
@@ -530,7 +425,7 @@ TEST_F(Elimination, ALaterRemovalInTheSameFolderKeepsEveryEarlierCopy)
             Answering({IDOK}, [&] { EliminateServer(EntryOf(process, server.Path())); });
         ASSERT_EQ(1u, notices.size());
         copies.push_back(notices[0].text);
-        EXPECT_TRUE(WaitUntilEnded(process));
+        EXPECT_TRUE(process.WaitForExit(5000));
     }
     std::string upper = Upper(folder);
     EXPECT_EQ(Report(Upper(folder + "\\server 0.exe"), upper + "\\GrimlatchRemoved.exe"),
@@ -584,45 +479,92 @@ TEST_F(Elimination, AProcessThatCannotBeCheckedCountsAsStillRunning)
 }
 
 // Where Wine, like the NT family, keeps the deletions that wait for a restart.
-StoredValue PendingRenames()
+char const SessionManager[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+char const PendingRenamesName[] = "PendingFileRenameOperations";
+
+// Removes the server while the test holds its file open for reading, as
+// another program might: it can be copied, but not deleted.
+std::vector<Notice> EliminateHeld(const FixtureCopy& server, const LookAlikeProcess& process)
 {
-    return ReadStoredValue(HKEY_LOCAL_MACHINE,
-                           "SYSTEM\\CurrentControlSet\\Control\\Session Manager",
-                           "PendingFileRenameOperations");
+    HeldFile held(server.Path(), FILE_SHARE_READ);
+    EXPECT_TRUE(held.Open());
+    return Answering({IDOK}, [&] { EliminateServer(EntryOf(process, server.Path())); });
 }
 
 TEST_F(Elimination, AnUndeletableServerIsDeletedAtRestartOnTheNtFamily)
 {
     FixtureCopy server("server.exe", Folder(), "held nt.exe");
     LookAlikeProcess process(server.Path());
-    StoredValue before = PendingRenames();
+    KeptValue pending(HKEY_LOCAL_MACHINE, SessionManager, PendingRenamesName);
     std::string wininit = FileBytes(WindowsFile("WININIT.INI"));
 
-    std::vector<Notice> notices;
-    {
-        HeldFile held(server.Path(), FILE_SHARE_READ); // copied, but not deleted
-        ASSERT_TRUE(held.Open());
-        notices = Answering({IDOK}, [&] { EliminateServer(EntryOf(process, server.Path())); });
-    }
+    std::vector<Notice> notices = EliminateHeld(server, process);
 
     ASSERT_EQ(1u, notices.size());
     std::string image = Upper(server.Path());
-    EXPECT_EQ(Report(image, Upper(Folder()) + "\\GrimlatchRemoved.exe") + Restarts,
+    EXPECT_EQ(Report(image, Upper(Folder()) + "\\GrimlatchRemoved.exe") + DeletedAtRestart,
               notices[0].text);
-    StoredValue after = PendingRenames();
+    StoredValue after = ReadStoredValue(HKEY_LOCAL_MACHINE, SessionManager, PendingRenamesName);
     EXPECT_EQ(static_cast<DWORD>(REG_MULTI_SZ), after.type);
     std::string entry = "\\??\\" + image + std::string(2, '\0'); // the path, then no new name
     EXPECT_TRUE(Contains(Upper(after.bytes), entry))
         << "no deletion of " << image << " among " << after.bytes.size() << " bytes";
     EXPECT_EQ(wininit, FileBytes(WindowsFile("WININIT.INI"))) << "WININIT.INI is for 95/98";
+}
 
-    if (before.present)
-        StoreValue(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager",
-                   "PendingFileRenameOperations", before.type, before.bytes.data(),
-                   static_cast<DWORD>(before.bytes.size()));
-    else
-        RemoveValue(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager",
-                    "PendingFileRenameOperations");
+TEST_F(Elimination, AnUndeletableServerThatCannotWaitForARestartIsReportedAsLeft)
+{
+    FixtureCopy server("server.exe", Folder(), "held unscheduled.exe");
+    LookAlikeProcess process(server.Path());
+    KeptValue pending(HKEY_LOCAL_MACHINE, SessionManager, PendingRenamesName);
+    std::vector<Notice> notices;
+    {
+        ReadOnlyKey locked(HKEY_LOCAL_MACHINE, SessionManager);
+        ASSERT_TRUE(locked.Locked());
+        notices = EliminateHeld(server, process);
+    }
+
+    ASSERT_EQ(1u, notices.size());
+    EXPECT_EQ(Report(Upper(server.Path()), Upper(Folder()) + "\\GrimlatchRemoved.exe") +
+                  NotDeleted + ".",
+              notices[0].text);
+    EXPECT_TRUE(FileExists(server.Path()));
+}
+
+std::string Narrow(const std::wstring& text)
+{
+    std::string narrow;
+    for (wchar_t c : text)
+        narrow += static_cast<char>(c);
+    return narrow;
+}
+
+// The longest image path that a process entry holds is asked about whole.
+// The report is shown whole with the longest paths that the file calls take:
+// an image path of 259 characters, and its copy's path beside it.
+TEST_F(Elimination, TheQuestionAndTheReportShowTheLongestPathsWhole)
+{
+    std::string longest = "C:\\" + std::string(150, 'q') + "\\" + std::string(141, 'q') + ".exe";
+    ASSERT_EQ(299u, longest.size());
+    std::vector<Notice> question = Answering({IDNO}, [&] { AskAboutImage(longest.c_str()); });
+    ASSERT_EQ(1u, question.size());
+    EXPECT_EQ(Question(longest), question[0].text);
+
+    LongFolder folder(L"C:\\ZorvaneLongReport", 233);
+    std::wstring name(25 - 4, L's');
+    ASSERT_TRUE(folder.AddFile((name + L".exe").c_str()));
+    std::string image = Narrow(folder.Path() + L"\\" + name + L".exe");
+    ASSERT_EQ(259u, image.size());
+    FixtureCopy ordinary("ordinary.exe", Folder(), "bystander.exe");
+    LookAlikeProcess bystander(ordinary.Path()); // the server itself has ended
+
+    std::vector<Notice> report =
+        Answering({IDOK}, [&] { EliminateServer(EntryOf(bystander, image)); });
+
+    ASSERT_EQ(1u, report.size());
+    std::string copy = Upper(Narrow(folder.Path())) + "\\GrimlatchRemoved.exe";
+    EXPECT_EQ(254u, copy.size());
+    EXPECT_EQ(Report(Upper(image), copy), report[0].text);
 }
 
 // Zorvane.exe itself, told by Wine that it runs on Windows 98, removes a
@@ -661,7 +603,7 @@ TEST_F(Elimination, AnUndeletableServerIsDeletedAtRestartOnWindows98)
     RemoveKey(HKEY_CURRENT_USER, "Software\\Wine\\AppDefaults\\Zorvane.exe");
 
     ASSERT_TRUE(report.shown) << "no report within 30 s";
-    EXPECT_EQ(Report(Upper(server.Path()), Upper(Folder()) + "\\GrimlatchRemoved.exe") + Restarts,
+    EXPECT_EQ(Report(Upper(server.Path()), Upper(Folder()) + "\\GrimlatchRemoved.exe") + DeletedAtRestart,
               report.text);
     // Letter case aside: the short path is asked of the upper-cased image path.
     EXPECT_EQ(Upper("[rename]\r\nNUL=C:\\WINDOWS\\TEMP\\EARLIER.TMP\r\n"

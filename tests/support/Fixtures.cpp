@@ -105,39 +105,6 @@ void RemoveDropperDll()
     DeleteSoon(DropperDllFile());
 }
 
-bool WriteRegistryString(HKEY root, const std::string& key, const std::string& name,
-                         const std::string& data)
-{
-    HKEY opened = nullptr;
-    if (RegCreateKeyExA(root, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &opened,
-                        nullptr) != ERROR_SUCCESS)
-        return false;
-    LONG result = RegSetValueExA(opened, name.c_str(), 0, REG_SZ,
-                                 reinterpret_cast<const BYTE*>(data.c_str()),
-                                 static_cast<DWORD>(data.size() + 1));
-    RegCloseKey(opened);
-    return result == ERROR_SUCCESS;
-}
-
-void DeleteRegistryValue(HKEY root, const std::string& key, const std::string& name)
-{
-    HKEY opened = nullptr;
-    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_SET_VALUE, &opened) != ERROR_SUCCESS)
-        return;
-    RegDeleteValueA(opened, name.c_str());
-    RegCloseKey(opened);
-}
-
-bool RegistryValueExists(HKEY root, const std::string& key, const std::string& name)
-{
-    HKEY opened = nullptr;
-    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_QUERY_VALUE, &opened) != ERROR_SUCCESS)
-        return false;
-    LONG result = RegQueryValueExA(opened, name.c_str(), nullptr, nullptr, nullptr, nullptr);
-    RegCloseKey(opened);
-    return result == ERROR_SUCCESS;
-}
-
 NoticeRecorder::NoticeRecorder(std::vector<int> buttons, int otherwise,
                                std::function<void()> onShown)
     : buttons_(std::move(buttons)), otherwise_(otherwise), onShown_(std::move(onShown))
@@ -159,9 +126,10 @@ const std::vector<Notice>& NoticeRecorder::Stop()
 DWORD WINAPI NoticeRecorder::Run(void* self)
 {
     auto* me = static_cast<NoticeRecorder*>(self);
-    while (!me->stop_) {
-        if (!NoticeAppears(50))
-            continue;
+    for (;;) {
+        WaitUntil([me] { return me->stop_ || NoticeAppears(0); }, INFINITE);
+        if (me->stop_)
+            return 0;
         if (me->onShown_)
             me->onShown_();
         size_t next = me->seen_.size();
@@ -170,18 +138,4 @@ DWORD WINAPI NoticeRecorder::Run(void* self)
         if (notice.shown)
             me->seen_.push_back(notice);
     }
-    return 0;
-}
-
-TestValues::~TestValues()
-{
-    for (const Value& value : values_)
-        DeleteRegistryValue(value.root, value.key, value.name);
-}
-
-bool TestValues::Write(HKEY root, const std::string& key, const std::string& name,
-                       const std::string& data)
-{
-    values_.push_back({root, key, name});
-    return WriteRegistryString(root, key, name, data);
 }

@@ -1,7 +1,7 @@
 // The intruder's look-alikes in the real machine: copies of the fixtures in
 // real folders, running look-alike processes, the dropper DLL in the real
-// system directory, autostart values in the real registry, and a recorder
-// that answers every notice that a call raises.
+// system directory, and a recorder that answers every notice that a call
+// raises. Autostart values are written with the helpers of Registry.h.
 //
 // The fixtures, in <build>\fixtures (made by tools/make_lookalikes.py):
 //   server.exe               the server: blank version strings (0x0409, code
@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 #include "Notices.h"
+#include "Registry.h"
 #include "Zorvane.h"
 
 std::string FixturePath(const std::string& fixture);
@@ -69,31 +70,6 @@ bool PlantDropperDll(const std::string& fixture = "windll.dll");
 void RemoveDropperDll();
 bool FileExists(const std::string& path);
 
-// String values in the real registry.
-bool WriteRegistryString(HKEY root, const std::string& key, const std::string& name,
-                         const std::string& data);
-void DeleteRegistryValue(HKEY root, const std::string& key, const std::string& name);
-bool RegistryValueExists(HKEY root, const std::string& key, const std::string& name);
-
-// String values written for one test and deleted again when the object goes.
-class TestValues {
-public:
-    TestValues() = default;
-    ~TestValues();
-    TestValues(const TestValues&) = delete;
-    TestValues& operator=(const TestValues&) = delete;
-
-    bool Write(HKEY root, const std::string& key, const std::string& name,
-               const std::string& data);
-
-private:
-    struct Value {
-        HKEY root;
-        std::string key;
-        std::string name;
-    };
-    std::vector<Value> values_;
-};
 
 // Answers every notice that appears until Stop(): with the given buttons in
 // turn, then with `otherwise`. `onShown` runs while each notice is still on

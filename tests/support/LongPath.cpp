@@ -30,35 +30,27 @@ void RemoveTree(const std::wstring& folder)
 
 } // namespace
 
-LongPathModule::LongPathModule(const wchar_t* root, size_t length, const wchar_t* fileName)
-    : root_(root)
+LongFolder::LongFolder(const wchar_t* root, size_t length) : root_(root), folder_(root)
 {
     RemoveTree(root_);
-    folder_ = root_;
     CreateDirectoryW(folder_.c_str(), nullptr);
-    size_t folderLength = length - 1 - wcslen(fileName);
-    while (folder_.size() < folderLength) {
+    while (folder_.size() < length) {
         // Parts of at most 100 characters, the last one never empty.
-        size_t remaining = folderLength - folder_.size();
+        size_t remaining = length - folder_.size();
         size_t part = remaining - 1;
         if (part > 100)
             part = remaining - 3 < 100 ? remaining - 3 : 100;
         folder_ += L"\\" + std::wstring(part, L'd');
         CreateDirectoryW(folder_.c_str(), nullptr);
     }
-    path_ = folder_ + L"\\" + fileName;
-    CopyFileW(Wide(ZorvaneExe()).c_str(), path_.c_str(), FALSE);
-    module_ = LoadLibraryExW(path_.c_str(), nullptr, DONT_RESOLVE_DLL_REFERENCES);
 }
 
-LongPathModule::~LongPathModule()
+LongFolder::~LongFolder()
 {
-    if (module_)
-        FreeLibrary(module_);
     RemoveTree(root_);
 }
 
-bool LongPathModule::AddFile(const wchar_t* name)
+bool LongFolder::AddFile(const wchar_t* name)
 {
     HANDLE file = CreateFileW((folder_ + L"\\" + name).c_str(), GENERIC_WRITE, 0, nullptr,
                               CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -68,4 +60,17 @@ bool LongPathModule::AddFile(const wchar_t* name)
     WriteFile(file, "?_", 2, &written, nullptr);
     CloseHandle(file);
     return true;
+}
+
+LongPathModule::LongPathModule(const wchar_t* root, size_t length, const wchar_t* fileName)
+    : folder_(root, length - 1 - wcslen(fileName)), path_(folder_.Path() + L"\\" + fileName)
+{
+    CopyFileW(Wide(ZorvaneExe()).c_str(), path_.c_str(), FALSE);
+    module_ = LoadLibraryExW(path_.c_str(), nullptr, DONT_RESOLVE_DLL_REFERENCES);
+}
+
+LongPathModule::~LongPathModule()
+{
+    if (module_)
+        FreeLibrary(module_);
 }

@@ -3,19 +3,6 @@
 #include "app/App.h"
 #include "settings/Settings.h"
 
-namespace {
-
-void PutBack(const char* key, const char* name, const StoredValue& value)
-{
-    if (value.present)
-        StoreValue(HKEY_LOCAL_MACHINE, key, name, value.type, value.bytes.data(),
-                   static_cast<DWORD>(value.bytes.size()));
-    else
-        RemoveValue(HKEY_LOCAL_MACHINE, key, name);
-}
-
-} // namespace
-
 void MainWindowTest::SetUp()
 {
     CloseAllZorvanes();
@@ -32,9 +19,9 @@ void MainWindowTest::SetUp()
 void MainWindowTest::TearDown()
 {
     CloseMainWindow();
-    PutBack(MachineRunKey, "Zorvane", autostart_);
+    PutBack(HKEY_LOCAL_MACHINE, MachineRunKey, "Zorvane", autostart_);
     if (settingsKey_)
-        PutBack(ZorvaneSettingsKey, "Enhanced", enhanced_);
+        PutBack(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey, "Enhanced", enhanced_);
     else
         RemoveKey(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey);
     EnhancedScanning = enhancedScanning_;

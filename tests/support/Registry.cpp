@@ -62,6 +62,28 @@ void RemoveKey(HKEY root, const char* key)
     RegDeleteKeyA(root, key);
 }
 
+void PutBack(HKEY root, const char* key, const char* name, const StoredValue& value)
+{
+    if (value.present)
+        StoreValue(root, key, name, value.type, value.bytes.data(),
+                   static_cast<DWORD>(value.bytes.size()));
+    else
+        RemoveValue(root, key, name);
+}
+
+TestValues::~TestValues()
+{
+    for (const Value& value : values_)
+        RemoveValue(value.root, value.key, value.name.c_str());
+}
+
+bool TestValues::Write(HKEY root, const char* key, const std::string& name,
+                       const std::string& data)
+{
+    values_.push_back({root, key, name});
+    return StoreText(root, key, name.c_str(), data);
+}
+
 bool WaitForAutostartEntry(const std::string& path, DWORD timeoutMs)
 {
     return WaitUntil([&] { return AutostartEntry().bytes == path + '\0'; }, timeoutMs);

@@ -3,6 +3,7 @@
 #pragma once
 #include <windows.h>
 #include <string>
+#include <vector>
 
 struct StoredValue {
     bool present = false;
@@ -17,6 +18,49 @@ bool StoreValue(HKEY root, const char* key, const char* name, DWORD type, const 
 bool StoreText(HKEY root, const char* key, const char* name, const std::string& text);
 void RemoveValue(HKEY root, const char* key, const char* name);
 void RemoveKey(HKEY root, const char* key);
+inline bool ValueExists(HKEY root, const char* key, const char* name)
+{
+    return ReadStoredValue(root, key, name).present;
+}
+// Stores `value` as it was read, or removes the value when it was absent.
+void PutBack(HKEY root, const char* key, const char* name, const StoredValue& value);
+
+// A value as it was when the object was made, put back when it goes.
+class KeptValue {
+public:
+    KeptValue(HKEY root, const char* key, const char* name)
+        : root_(root), key_(key), name_(name), value_(ReadStoredValue(root, key, name))
+    {
+    }
+    ~KeptValue() { PutBack(root_, key_, name_, value_); }
+    KeptValue(const KeptValue&) = delete;
+    KeptValue& operator=(const KeptValue&) = delete;
+
+private:
+    HKEY root_;
+    const char* key_;
+    const char* name_;
+    StoredValue value_;
+};
+
+// String values written for one test and removed again when the object goes.
+class TestValues {
+public:
+    TestValues() = default;
+    ~TestValues();
+    TestValues(const TestValues&) = delete;
+    TestValues& operator=(const TestValues&) = delete;
+
+    bool Write(HKEY root, const char* key, const std::string& name, const std::string& data);
+
+private:
+    struct Value {
+        HKEY root;
+        const char* key;
+        std::string name;
+    };
+    std::vector<Value> values_;
+};
 
 // The keys, spelled out here rather than taken from the product's headers.
 inline constexpr char QuillaneKey[] = "Software\\Quillane";

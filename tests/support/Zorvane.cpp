@@ -22,8 +22,7 @@ ZorvaneProcess::~ZorvaneProcess()
         return;
     if (HWND window = WaitForWindow(0))
         PostMessageA(window, WM_CLOSE, 0, 0);
-    DWORD code = 0;
-    WaitForExit(5000, &code); // what is still running then is ended by force
+    WaitForExit(5000); // what is still running then is ended by force
 }
 
 bool StartedProcess::Launch(const std::string& exe, const std::string& arguments,
@@ -76,7 +75,8 @@ bool StartedProcess::WaitForExit(DWORD timeoutMs, DWORD* exitCode)
 {
     if (!process_ || WaitForSingleObject(process_, timeoutMs) != WAIT_OBJECT_0)
         return false;
-    GetExitCodeProcess(process_, exitCode);
+    if (exitCode)
+        GetExitCodeProcess(process_, exitCode);
     return true;
 }
 

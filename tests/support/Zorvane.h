@@ -21,8 +21,8 @@ public:
     bool Launch(const std::string& exe, const std::string& arguments = "",
                 WORD showCommand = SW_SHOWNORMAL, SECURITY_ATTRIBUTES* security = nullptr);
     void End(); // terminates it and waits until it is gone
-    // True and the exit code once the process has ended within the time given.
-    bool WaitForExit(DWORD timeoutMs, DWORD* exitCode);
+    // True, and the exit code if asked for, once the process has ended within the time given.
+    bool WaitForExit(DWORD timeoutMs, DWORD* exitCode = nullptr);
     bool Running() const;
     DWORD Id() const { return id_; }
     HANDLE Handle() const { return process_; }

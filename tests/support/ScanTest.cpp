@@ -1,0 +1,78 @@
+#include "ScanTest.h"
+#include <utility>
+#include "app/App.h"
+#include "scan/Scan.h"
+#include "settings/Settings.h"
+
+std::string Question(const std::string& imagePath)
+{
+    return "Grimlatch is running on your computer!\n\n" + imagePath +
+           "\n\nIf this file is Grimlatch, it will be eliminated.\n\nPlease confirm: is this the "
+           "Grimlatch file?";
+}
+
+std::string Report(const std::string& imagePath, const std::string& quarantinePath)
+{
+    return "Grimlatch was found installed and running on this computer.  It has been disabled.  "
+           "The original filename was:\n\n" +
+           imagePath +
+           "\n\nThe Grimlatch file has been made visible and can now be found at:\n\n" +
+           quarantinePath;
+}
+
+std::string Upper(std::string text)
+{
+    CharUpperA(text.data());
+    return text;
+}
+
+bool Contains(const std::string& text, const std::string& part)
+{
+    return text.find(part) != std::string::npos;
+}
+
+std::string ScanTest::Folder()
+{
+    return TempFolder() + "\\" +
+           ::testing::UnitTest::GetInstance()->current_test_info()->test_suite_name();
+}
+
+void ScanTest::SetUp()
+{
+    ASSERT_TRUE(MakeFolder(Folder()));
+    AppInstance = GetModuleHandleA(nullptr);
+    NoticeOwner = nullptr;
+    EnhancedScanning = 0;
+    FoundThisCycle = 0;
+    ScanPass = 0;
+    RemoveDropperDll();
+    lstrcpyA(DropperDllPath.data(), DropperDllFile().c_str());
+}
+
+void ScanTest::TearDown()
+{
+    RemoveDropperDll();
+    // Later removals in one folder number their copies; a test may have put
+    // a folder in the way of one.
+    for (const std::string& folder : {Folder(), SystemDirectory()}) {
+        for (int n = 1; n <= 9; ++n) {
+            std::string copy = n == 1 ? Quarantine(folder)
+                                      : folder + "\\GrimlatchRemoved (" + std::to_string(n) + ").exe";
+            DeleteFileA(copy.c_str());
+            RemoveDirectoryA(copy.c_str());
+        }
+    }
+}
+
+std::vector<Notice> Answering(std::vector<int> buttons, const std::function<void()>& work,
+                              std::function<void()> onShown)
+{
+    NoticeRecorder recorder(std::move(buttons), IDCANCEL, std::move(onShown));
+    work();
+    return recorder.Stop();
+}
+
+std::vector<Notice> RunCycle(std::vector<int> buttons, std::function<void()> onShown)
+{
+    return Answering(std::move(buttons), RunScanCycle, std::move(onShown));
+}
