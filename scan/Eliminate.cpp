@@ -4,11 +4,12 @@
 
 namespace {
 
-constexpr char QuarantineName[] = "GrimlatchRemoved.exe";
+constexpr char QuarantineBaseName[] = "GrimlatchRemoved";
 
-// Room for an image path with its base name replaced by QuarantineName and a
-// number.
-using QuarantineBuffer = std::array<char, PathBufferSize + sizeof QuarantineName + 16>;
+// Room for a quarantine file name: the base name, a number and ".exe".
+using QuarantineNameBuffer = std::array<char, sizeof QuarantineBaseName + 16>;
+// Room for an image path with its base name replaced by a quarantine name.
+using QuarantineBuffer = std::array<char, PathBufferSize + sizeof(QuarantineNameBuffer)>;
 
 DWORD const TerminationWait = 2000;
 
@@ -91,7 +92,6 @@ bool DeleteAtRestart(const char* path)
     return moveFileEx && moveFileEx(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
 }
 
-constexpr char QuarantineBaseName[] = "GrimlatchRemoved";
 int const MaxQuarantineNumber = 9999;
 
 // The first copy is "GrimlatchRemoved.exe", later ones in the same folder
@@ -103,12 +103,8 @@ void MakeQuarantinePath(const char* imagePath, int number, QuarantineBuffer& out
         if (imagePath[i] == '\\')
             cut = i + 1;
     lstrcpynA(out.data(), imagePath, cut + 1);
-    if (number == 1) {
-        lstrcatA(out.data(), QuarantineName);
-        return;
-    }
-    std::array<char, sizeof QuarantineName + 16> name;
-    wsprintfA(name.data(), "%s (%d).exe", QuarantineBaseName, number);
+    QuarantineNameBuffer name;
+    wsprintfA(name.data(), number == 1 ? "%s.exe" : "%s (%d).exe", QuarantineBaseName, number);
     lstrcatA(out.data(), name.data());
 }
 
@@ -200,26 +196,31 @@ char LowerAscii(char c)
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
+// Where a line's text starts, past its leading blanks.
+size_t TextStart(std::span<const char> line)
+{
+    size_t at = 0;
+    while (at < line.size() && (line[at] == ' ' || line[at] == '\t'))
+        ++at;
+    return at;
+}
+
+bool OpensSection(std::span<const char> line)
+{
+    size_t at = TextStart(line);
+    return at < line.size() && line[at] == '[';
+}
+
 // Whether the line opens the [rename] section.
 bool OpensRenameSection(std::span<const char> line)
 {
     constexpr char header[] = "[rename]";
-    size_t at = 0;
-    while (at < line.size() && (line[at] == ' ' || line[at] == '\t'))
-        ++at;
+    size_t at = TextStart(line);
     for (size_t i = 0; header[i]; ++i, ++at) {
         if (at >= line.size() || LowerAscii(line[at]) != header[i])
             return false;
     }
     return true;
-}
-
-bool OpensSection(std::span<const char> line)
-{
-    size_t at = 0;
-    while (at < line.size() && (line[at] == ' ' || line[at] == '\t'))
-        ++at;
-    return at < line.size() && line[at] == '[';
 }
 
 // Where a line belongs at the end of the [rename] section: before the next
@@ -263,7 +264,7 @@ bool AppendWininitDeletion(const char* iniPath, const char* shortPath)
 {
     KernelHandle file(CreateFileA(iniPath, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.Valid())
+    if (!file.Valid() || lstrlenA(shortPath) >= MAX_PATH)
         return false;
     DWORD size = GetFileSize(file.Get(), nullptr);
     if (size == INVALID_FILE_SIZE || size > MaxWininitSize)
@@ -282,8 +283,6 @@ bool AppendWininitDeletion(const char* iniPath, const char* shortPath)
         lstrcatA(line.data(), "\r\n");
     if (!hasSection)
         lstrcatA(line.data(), "[rename]\r\n");
-    if (lstrlenA(shortPath) >= MAX_PATH)
-        return false;
     lstrcatA(line.data(), "NUL=");
     lstrcatA(line.data(), shortPath);
     lstrcatA(line.data(), "\r\n");

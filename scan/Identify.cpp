@@ -82,17 +82,15 @@ bool IsBlankVersionString(char* block, WORD language, const char* key)
 // run-time's own _stat has 64-bit times and is called _stat64i32 there.
 #ifdef _WIN64
 using FileStatus = struct _stat64i32;
+int (*const StatFile)(const char*, FileStatus*) = _stat64i32;
 #else
 using FileStatus = struct _stat32;
+int (*const StatFile)(const char*, FileStatus*) = _stat32;
 #endif
 bool QueryFileStatus(const char* path, DWORD* size)
 {
     FileStatus status = {};
-#ifdef _WIN64
-    if (_stat64i32(path, &status) != 0)
-#else
-    if (_stat32(path, &status) != 0)
-#endif
+    if (StatFile(path, &status) != 0)
         return false;
     if (size)
         *size = static_cast<DWORD>(status.st_size);
