@@ -103,12 +103,7 @@ bool IsBlankOrQuote(char c)
 
 bool FoundBySearch(const char* path)
 {
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA(path, &found);
-    if (search == INVALID_HANDLE_VALUE)
-        return false;
-    FindClose(search);
-    return true;
+    return FileSearch(path).Found();
 }
 
 } // namespace

@@ -7,11 +7,14 @@ int FoundThisCycle;
 namespace {
 
 // Explorer sends this to every top-level window when it has built the taskbar
-// afresh, after a crash or a restart.
-UINT const TaskbarCreatedMessage = RegisterWindowMessageA("TaskbarCreated");
+// afresh, after a crash or a restart. It is registered when the window is
+// created, not by an initialiser: the program has no start-up code that would
+// run one.
+UINT TaskbarCreatedMessage;
 
 LRESULT OnCreate(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
+    TaskbarCreatedMessage = RegisterWindowMessageA("TaskbarCreated");
     LoadSettings();
     SetTrayIcon(window, 1);
     SetAutostart(1);

@@ -1,6 +1,5 @@
-#include <cstring>
 #include "app/App.h"
-#include "app/Handles.h"
+#include "win/Win.h"
 #include "scan/Scan.h"
 
 namespace {
@@ -21,6 +20,15 @@ const char* BaseName(const char* path)
 bool CommandNamesImage(const char* command, const char* imagePath)
 {
     return lstrcmpiA(command, imagePath) == 0 || lstrcmpiA(command, BaseName(imagePath)) == 0;
+}
+
+bool EndsWithin(const PathBuffer& data, DWORD size)
+{
+    for (DWORD i = 0; i < size && i < data.size(); ++i) {
+        if (data[i] == '\0')
+            return true;
+    }
+    return false;
 }
 
 enum class Decision { Server, Ask, Pass };
@@ -63,7 +71,7 @@ void ScanAutostartKey(HKEY root, const char* keyPath, const ProcessList& snapsho
         if (read != ERROR_SUCCESS)
             return;
         // Data that does not end within the buffer is no command line.
-        if (!std::memchr(data.data(), '\0', dataSize))
+        if (!EndsWithin(data, dataSize))
             continue;
 
         for (const ProcessEntry& entry : snapshot.Entries()) {

@@ -1,5 +1,5 @@
 #include "app/App.h"
-#include "app/Handles.h"
+#include "win/Win.h"
 #include "scan/Scan.h"
 
 namespace {

@@ -1,6 +1,5 @@
-#include <sys/stat.h>
 #include <cstring>
-#include "app/Handles.h"
+#include "win/Win.h"
 #include "scan/Scan.h"
 
 PathBuffer DropperDllPath;
@@ -75,27 +74,6 @@ bool IsBlankVersionString(char* block, WORD language, const char* key)
 }
 
 } // namespace
-
-// _stat32 is how mingw-w64 names msvcrt.dll's own _stat, with its 32-bit
-// size and times: the form that the version 6 run-time of Windows 95/98 has.
-// Plain stat and _stat map to _stat64 variants that it lacks. The 64-bit
-// run-time's own _stat has 64-bit times and is called _stat64i32 there.
-#ifdef _WIN64
-using FileStatus = struct _stat64i32;
-int (*const StatFile)(const char*, FileStatus*) = _stat64i32;
-#else
-using FileStatus = struct _stat32;
-int (*const StatFile)(const char*, FileStatus*) = _stat32;
-#endif
-bool QueryFileStatus(const char* path, DWORD* size)
-{
-    FileStatus status = {};
-    if (StatFile(path, &status) != 0)
-        return false;
-    if (size)
-        *size = static_cast<DWORD>(status.st_size);
-    return true;
-}
 
 bool IsDropperDllActive()
 {
@@ -194,7 +172,7 @@ void TrimSpaces(char* text)
     char* first = text;
     while (IsWhiteSpace(*first))
         ++first;
-    size_t length = std::strlen(first);
+    auto length = static_cast<size_t>(lstrlenA(first));
     while (length > 0 && IsWhiteSpace(first[length - 1]))
         --length;
     std::memmove(text, first, length);

@@ -1,5 +1,5 @@
 #include <new>
-#include "app/Handles.h"
+#include "win/Win.h"
 #include "scan/Scan.h"
 #include <tlhelp32.h>
 

@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <array>
 #include <span>
+#include "win/Win.h"
 
 // Paths, registry names and data all live in buffers of this size.
 size_t const PathBufferSize = 300;
@@ -55,11 +56,6 @@ ImageLookup CurrentImagePath(DWORD processId, PathBuffer& out);
 // ---- Identification -----------------------------------------------------
 
 extern PathBuffer DropperDllPath;
-
-// Whether `path` names an existing file or folder, and for a file its size in
-// bytes (`size` may be null). Names with '?' or '*' fail; the root folder of a
-// drive or share succeeds. The file is not opened.
-bool QueryFileStatus(const char* path, DWORD* size);
 
 bool IsDropperDllActive();
 bool MatchesDropperSignature();

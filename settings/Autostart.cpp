@@ -1,6 +1,6 @@
 #include <array>
 #include "app/App.h"
-#include "app/Handles.h"
+#include "win/Win.h"
 #include "settings/Settings.h"
 
 namespace {

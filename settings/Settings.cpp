@@ -1,5 +1,5 @@
 #include <array>
-#include "app/Handles.h"
+#include "win/Win.h"
 #include "settings/Settings.h"
 
 int EnhancedScanning;

@@ -1,12 +1,22 @@
 #!/usr/bin/env python3
-"""Fails unless Windows 95/98 can load the executable: subsystem and OS
-version at most 4.0, a GUI subsystem, and every imported function on the
-allowlist (which also fixes the set of DLLs that may be imported). It also
-reads back what Explorer's property sheet and the shell would show: the
-version block and the icon group. Only the file is read, so this runs on
-hosts that cannot execute 32-bit code."""
+"""Fails unless every Windows 95, the first release included, can load the
+executable: subsystem and OS version at most 4.0, a GUI subsystem, imports
+from the six system DLLs that every Windows 95 has and from nothing else (no
+C run-time DLL), and every imported function on the allowlist. Given the
+linker's map (--map), it also fails when the executable has constructors of
+global objects: its own start runs none. It reads back what Explorer's
+property sheet and the shell would show: the version block and the icon
+group. Only files are read, so this runs on hosts that cannot execute 32-bit
+code.
+
+  check_win9x.py EXE ALLOWLIST [--map MAP]
+"""
+import re
 import struct
 import sys
+
+# The DLLs of every Windows 95, from the first release on.
+SYSTEM_DLLS = {"KERNEL32", "USER32", "GDI32", "ADVAPI32", "SHELL32", "VERSION"}
 
 
 def load_allowlist(path):
@@ -169,23 +179,61 @@ def check_resources(tree):
     return problems
 
 
+def check_imports(imports, allowed):
+    problems = []
+    for dll in sorted({dll for dll, _ in allowed} - SYSTEM_DLLS):
+        problems.append(f"the allowlist names {dll}.DLL, which is not one of the six system DLLs")
+    for dll in sorted({dll for dll, _ in imports} - SYSTEM_DLLS):
+        if dll.startswith("MSVCR") or dll.startswith("UCRT") or dll.startswith("API-MS-WIN-CRT"):
+            why = "a C run-time DLL, which the first Windows 95 releases lack"
+        else:
+            why = "not one of the six system DLLs that every Windows 95 has"
+        problems.append(f"imports {dll}.DLL, {why}")
+    for dll, func in imports:
+        if dll in SYSTEM_DLLS and (dll, func) not in allowed:
+            problems.append(f"imports {dll} {func}, which Windows 95/98 may lack")
+    return problems
+
+
+def check_constructors(map_path):
+    """The list of constructors that the linker lays out between its two
+    markers holds only its sentinels when there is nothing to run."""
+    text = open(map_path, encoding="utf-8", errors="replace").read()
+    marks = {}
+    for name in ("___CTOR_LIST__", "___DTOR_LIST__"):
+        found = re.search(r"^\s*0x([0-9a-fA-F]+)\s+" + name + r" = \.", text, re.M)
+        if not found:
+            return [f"{map_path}: no {name} in the map, so the constructors cannot be checked"]
+        marks[name] = (int(found.group(1), 16), found.start())
+    (start, at), (_, end) = marks["___CTOR_LIST__"], marks["___DTOR_LIST__"]
+    entries = re.findall(r"^\s*(\.ctors?\S*)\s+0x[0-9a-fA-F]+\s+0x([0-9a-fA-F]+)\s+(\S.*)$",
+                         text[at:end], re.M)
+    owners = [f"{where.strip()} ({section})" for section, size, where in entries if int(size, 16)]
+    if owners:
+        return ["constructors of global objects that nothing runs, from " + ", ".join(owners)]
+    return []
+
+
 def main():
-    exe, allowlist = sys.argv[1], sys.argv[2]
+    args = sys.argv[1:]
+    map_path = None
+    if "--map" in args:
+        at = args.index("--map")
+        map_path = args[at + 1]
+        del args[at:at + 2]
+    exe, allowlist = args
     allowed = load_allowlist(allowlist)
     header, imports, tree = read_pe(exe)
     problems = check_resources(tree)
+    problems += check_imports(imports, allowed)
+    if map_path:
+        problems += check_constructors(map_path)
     if header["subsystem"] != 2:
         problems.append(f"subsystem {header['subsystem']}, expected 2 (Windows GUI)")
     if header["subsystem_version"] > (4, 0):
         problems.append("subsystem version %d.%d is above 4.0" % header["subsystem_version"])
     if header["os"] > (4, 0):
         problems.append("OS version %d.%d is above 4.0" % header["os"])
-    dlls = {dll for dll, _ in allowed}
-    for dll, func in imports:
-        if dll not in dlls:
-            problems.append(f"imports {dll}.DLL, which is not a system DLL on the list")
-        elif (dll, func) not in allowed:
-            problems.append(f"imports {dll} {func}, which Windows 95/98 may lack")
     print(f"{exe}: subsystem {header['subsystem']} version %d.%d, OS %d.%d, {len(imports)} imports"
           % (header["subsystem_version"] + header["os"]))
     for p in problems:

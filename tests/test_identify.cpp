@@ -201,6 +201,36 @@ TEST(FileStatus, NamesWithWildcardsFail)
     EXPECT_FALSE(QueryFileStatus((FixturePath("server") + "*").c_str(), nullptr));
 }
 
+TEST_F(Images, FileStatusKnowsAFileThatAnotherProgramHoldsOpenWithoutSharing)
+{
+    FixtureCopy image("near-124499.exe", Folder(), "held.exe");
+    ASSERT_TRUE(image.Made());
+    HANDLE held = CreateFileA(image.Path().c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, held);
+    DWORD size = 0;
+    EXPECT_TRUE(QueryFileStatus(image.Path().c_str(), &size));
+    EXPECT_EQ(124499u, size);
+    CloseHandle(held);
+}
+
+// Cut to its low 32 bits, 4 GiB and 124500 bytes would pass for 124500 bytes.
+TEST_F(Images, FileStatusGivesAFileOfFourGibibytesOrMoreTheLargestSize)
+{
+    std::string path = Folder() + "\\huge.exe";
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    LONG high = 1;
+    SetFilePointer(file, 124500, &high, FILE_BEGIN);
+    BOOL extended = SetEndOfFile(file);
+    CloseHandle(file);
+    ASSERT_TRUE(extended) << "cannot make a file of 4 GiB and 124500 bytes";
+    DWORD size = 0;
+    EXPECT_TRUE(QueryFileStatus(path.c_str(), &size));
+    EXPECT_EQ(0xFFFFFFFFu, size);
+    DeleteFileA(path.c_str());
+}
+
 struct TrimCase {
     std::string text;
     std::string expected;

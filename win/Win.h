@@ -1,0 +1,88 @@
+// What every other part of the program stands on: small owners for the
+// platform's handles, and the file-status query. The program's own start and
+// the few C functions that the compiler may call live here too (Start.cpp,
+// CFunctions.cpp), linked only into the programs that ship.
+#pragma once
+#include <windows.h>
+
+// Whether `path` names an existing file or folder, and for a file its size in
+// bytes (`size` may be null; a file of 4 GiB or more gives 0xFFFFFFFF). Names
+// with '?' or '*' fail; the root folder of a drive or share succeeds. The
+// file is not opened, so a file that another program holds open is known too.
+bool QueryFileStatus(const char* path, DWORD* size);
+
+// Owners for the platform's handles, so that nothing leaks on an early
+// return. Ownership moves only through Release().
+
+class RegKey {
+public:
+    RegKey() = default;
+    explicit RegKey(HKEY key) : key_(key) {}
+    ~RegKey() { if (key_) RegCloseKey(key_); }
+    RegKey(const RegKey&) = delete;
+    RegKey& operator=(const RegKey&) = delete;
+
+    HKEY* Receive() { return &key_; } // for the Reg*Ex calls that hand out a key
+    HKEY Get() const { return key_; }
+    HKEY Release() { HKEY key = key_; key_ = nullptr; return key; }
+
+private:
+    HKEY key_ = nullptr;
+};
+
+// A kernel handle that is closed once; both null and INVALID_HANDLE_VALUE mean none.
+class KernelHandle {
+public:
+    KernelHandle() = default;
+    explicit KernelHandle(HANDLE handle) : handle_(handle) {}
+    ~KernelHandle() { if (Valid()) CloseHandle(handle_); }
+    KernelHandle(const KernelHandle&) = delete;
+    KernelHandle& operator=(const KernelHandle&) = delete;
+
+    bool Valid() const { return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE; }
+    HANDLE Get() const { return handle_; }
+
+private:
+    HANDLE handle_ = nullptr;
+};
+
+// A buffer on the process heap, freed on every return.
+class HeapBlock {
+public:
+    explicit HeapBlock(size_t size)
+        : data_(static_cast<char*>(HeapAlloc(GetProcessHeap(), 0, size)))
+    {
+    }
+    ~HeapBlock()
+    {
+        if (data_)
+            HeapFree(GetProcessHeap(), 0, data_);
+    }
+    HeapBlock(const HeapBlock&) = delete;
+    HeapBlock& operator=(const HeapBlock&) = delete;
+
+    char* Get() const { return data_; }
+
+private:
+    char* data_;
+};
+
+// The first entry that a search of a folder finds, with the search closed on
+// every return. The name is taken as a pattern: '*' and '?' are wildcards.
+class FileSearch {
+public:
+    explicit FileSearch(const char* pattern) : search_(FindFirstFileA(pattern, &found_)) {}
+    ~FileSearch() { if (Found()) FindClose(search_); }
+    FileSearch(const FileSearch&) = delete;
+    FileSearch& operator=(const FileSearch&) = delete;
+
+    bool Found() const { return search_ != INVALID_HANDLE_VALUE; }
+    const WIN32_FIND_DATAA& Entry() const { return found_; }
+
+private:
+    WIN32_FIND_DATAA found_;
+    HANDLE search_;
+};
+
+// Whether the text holds '*' or '?', which a search would take as wildcards.
+bool HoldsWildcard(const char* text);
