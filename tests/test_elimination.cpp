@@ -190,17 +190,21 @@ TEST_F(Elimination, ACandidateWithoutNameOrCodeIsOnlyAskedAboutInTheSecondPass)
     EXPECT_TRUE(FileExists(Quarantine(Folder())));
 }
 
-TEST_F(Elimination, CommandsMatchOnlyThePathOrBaseNameAsWrittenIgnoringCase)
+TEST_F(Elimination, CommandsMatchOnlyThePathOrFileNameInEitherFormIgnoringCase)
 {
-    FixtureCopy candidate("candidate.exe", Folder(), "matchme.exe");
+    FixtureCopy candidate("candidate.exe", Folder(), "match me.exe");
     ASSERT_TRUE(candidate.Made());
     LookAlikeProcess process(candidate.Path());
+    std::string shortPath = ShortPath(candidate.Path());
     struct { std::string data; bool asks; } cases[] = {
         {Upper(candidate.Path()), true},
-        {"MatchMe.EXE", true},
+        {"Match Me.EXE", true},
+        {shortPath, true},
+        {shortPath.substr(shortPath.rfind('\\') + 1), true},
         {candidate.Path() + " -autorun", false},
         {"\"" + candidate.Path() + "\"", false},
-        {"matchme", false},
+        {shortPath + " -autorun", false},
+        {"match me", false},
     };
     for (const auto& c : cases) {
         RemoveKey(HKEY_CURRENT_USER, TestKey);
@@ -209,6 +213,63 @@ TEST_F(Elimination, CommandsMatchOnlyThePathOrBaseNameAsWrittenIgnoringCase)
         EXPECT_EQ(c.asks ? 1u : 0u, notices.size()) << "data: " << c.data;
     }
     EXPECT_TRUE(process.Running());
+}
+
+// Windows 95/98 may list an image under the short form of its path, where the
+// value holds the long one; a value may hold the short form of a path that the
+// system lists long. The entry is made here as either system would list it.
+TEST_F(Elimination, ACommandNamesAnImageWhicheverFormOfThePathEitherSideHolds)
+{
+    std::string folder = Folder() + "\\Long Folder Name";
+    ASSERT_TRUE(MakeFolder(folder));
+    FixtureCopy image("candidate.exe", folder, "match me please.exe");
+    FixtureCopy namesake("candidate.exe", Folder(), "match me please.exe");
+    ASSERT_TRUE(image.Made() && namesake.Made());
+    std::string longPath = image.Path(), shortPath = ShortPath(longPath);
+    ASSERT_NE(Upper(longPath), Upper(shortPath)) << "the long names have short forms";
+    std::string shortName = shortPath.substr(shortPath.rfind('\\') + 1);
+    std::string shortFolderLongName = ShortPath(folder) + "\\match me please.exe";
+    struct {
+        std::string listed, command;
+        bool names;
+        const char* why;
+    } cases[] = {
+        {shortPath, Upper(longPath), true, "the long path of an image listed short"},
+        {shortPath, "Match Me Please.exe", true, "the long name of an image listed short"},
+        {longPath, shortPath, true, "the short path of an image listed long"},
+        {longPath, shortName, true, "the short name of an image listed long"},
+        {longPath, shortFolderLongName, true, "a short folder with a long name"},
+        {shortFolderLongName, shortPath, true, "an image listed half short"},
+        {shortPath, namesake.Path(), false, "the same name in another folder"},
+        {longPath, ShortPath(namesake.Path()), false, "the same short name in another folder"},
+        {longPath, shortPath + " -autorun", false, "arguments"},
+        {shortPath, "\"" + longPath + "\"", false, "quotes"},
+        {shortPath, "match me", false, "part of the name"},
+    };
+    for (const auto& c : cases) {
+        ProcessEntry entry;
+        lstrcpyA(entry.path.data(), c.listed.c_str());
+        LearnOtherForms(entry);
+        EXPECT_EQ(c.names, CommandNamesImage(c.command.c_str(), entry))
+            << c.why << ": command " << c.command << ", image listed as " << c.listed;
+    }
+}
+
+TEST_F(Elimination, TheServersFileNameCountsUnderItsShortNameToo)
+{
+    FixtureCopy server("server.exe", Folder(), " .exe");
+    FixtureCopy other("server.exe", Folder(), "x .exe");
+    ASSERT_TRUE(server.Made() && other.Made());
+    for (const std::string& listed : {server.Path(), ShortPath(server.Path())}) {
+        ProcessEntry entry;
+        lstrcpyA(entry.path.data(), listed.c_str());
+        LearnOtherForms(entry);
+        EXPECT_TRUE(HasServerFileName(entry)) << listed;
+    }
+    ProcessEntry entry;
+    lstrcpyA(entry.path.data(), ShortPath(other.Path()).c_str());
+    LearnOtherForms(entry);
+    EXPECT_FALSE(HasServerFileName(entry)) << entry.path.data();
 }
 
 TEST_F(Elimination, CancelEndsTheKeyAndItsLaterValuesAreNotAskedAbout)
