@@ -222,6 +222,7 @@ int main()
         // Zorvane.exe's own cycles are driven while ten programs run.
         if (level == Levels[0]) {
             MeasureFootprint();
+            MeasureStart();
             MeasureIdleCycle();
         }
     }

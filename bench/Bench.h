@@ -71,3 +71,6 @@ void MeasureContentTest(const std::vector<std::string>& files);
 // Zorvane.exe and TrayFloor.exe from outside: size, memory, handles, idle CPU.
 void MeasureFootprint();
 void MeasureIdle();
+// The time from starting Zorvane.exe, and TrayFloor.exe, until its icon is in
+// the notification area.
+void MeasureStart();
