@@ -24,19 +24,13 @@ bool EndsWithin(const PathBuffer& data, DWORD size)
     return false;
 }
 
-size_t Length(const char* text)
+bool HoldsTilde(const char* text)
 {
-    size_t length = 0;
-    while (text[length] != '\0')
-        ++length;
-    return length;
-}
-
-// Nearly every command differs in length from an image's names, which is told
-// without a call; only names of equal length are compared, ignoring case.
-bool SameName(const char* name, size_t length, const char* other)
-{
-    return other[0] != '\0' && Length(other) == length && lstrcmpiA(name, other) == 0;
+    for (; *text; ++text) {
+        if (*text == '~')
+            return true;
+    }
+    return false;
 }
 
 // The short form of a path, whole or not at all.
@@ -46,13 +40,27 @@ bool ShortForm(const char* path, PathBuffer& out)
     return length > 0 && length < PathBufferSize;
 }
 
+// A bare name names the image when it is either of the names of the image's
+// file: its long name or its short one. A search for the file gives both.
+bool IsNameOfImage(const char* name, const char* imagePath)
+{
+    if (HoldsWildcard(imagePath))
+        return false;
+    FileSearch search(imagePath);
+    if (!search.Found())
+        return false;
+    const WIN32_FIND_DATAA& file = search.Entry();
+    return lstrcmpiA(name, file.cFileName) == 0 ||
+           (file.cAlternateFileName[0] != '\0' && lstrcmpiA(name, file.cAlternateFileName) == 0);
+}
+
 enum class Decision { Server, Ask, Pass };
 
-Decision Decide(const ProcessEntry& entry)
+Decision Decide(const char* imagePath)
 {
-    if (HasServerFileName(entry))
+    if (HasServerFileName(imagePath))
         return Decision::Server;
-    if (MatchesServerSignature(entry.path.data()))
+    if (MatchesServerSignature(imagePath))
         return Decision::Server;
     return ScanPass ? Decision::Ask : Decision::Pass;
 }
@@ -61,34 +69,34 @@ Decision Decide(const ProcessEntry& entry)
 
 // Nothing in the command is expanded or unquoted. Equal to the image's path
 // or file name as written, it names the image, as it always did. Otherwise
-// the two may be forms of one path: a file goes by its long name and its
-// short one, so a bare name names the image when it is either of them, and a
-// path whose last part is either of them names the image when both paths
-// have the same short form. Only then is the file system asked for the
-// command's short form.
-bool CommandNamesImage(const char* command, const ProcessEntry& entry)
+// the two may be forms of one path, short where the other is long. Windows
+// makes every short name of a long one with a '~' and a number ("PROGRA~1",
+// "SERVER~1.EXE"), so without a '~' on either side they are not; only a user
+// who turned the number off on Windows 95/98 has short names without one.
+// The file system, which costs far more than a comparison, is asked only
+// then: a bare name is held against both names of the image's file, and a
+// path is compared with the image's path once both are in their short form.
+bool CommandNamesImage(const char* command, const char* imagePath)
 {
-    const char* path = entry.path.data();
-    if (lstrcmpiA(command, path) == 0 || lstrcmpiA(command, BaseName(path)) == 0)
+    const char* name = BaseName(imagePath);
+    if (lstrcmpiA(command, imagePath) == 0 || lstrcmpiA(command, name) == 0)
         return true;
-    const char* name = BaseName(command);
-    size_t length = Length(name);
-    if (length == 0 || !(SameName(name, length, entry.longName.data()) ||
-                         SameName(name, length, BaseName(entry.shortPath.data()))))
+    if (BaseName(command) == command) {
+        return (HoldsTilde(command) || HoldsTilde(name)) && IsNameOfImage(command, imagePath);
+    }
+    if (!HoldsTilde(command) && !HoldsTilde(imagePath))
         return false;
-    if (name == command)
-        return true;
-    PathBuffer shortCommand;
-    return ShortForm(command, shortCommand) &&
-           lstrcmpiA(shortCommand.data(), entry.shortPath.data()) == 0;
+    PathBuffer shortCommand, shortImage;
+    return ShortForm(command, shortCommand) && ShortForm(imagePath, shortImage) &&
+           lstrcmpiA(shortCommand.data(), shortImage.data()) == 0;
 }
 
-// Windows 95/98 may list the server under a short name such as "EXE~1",
-// which its long name " .exe" is known by.
-bool HasServerFileName(const ProcessEntry& entry)
+// Windows 95/98 may list the server under a short name, which its long name
+// " .exe" is known by.
+bool HasServerFileName(const char* imagePath)
 {
-    return lstrcmpiA(BaseName(entry.path.data()), ServerFileName) == 0 ||
-           lstrcmpiA(entry.longName.data(), ServerFileName) == 0;
+    return lstrcmpiA(BaseName(imagePath), ServerFileName) == 0 ||
+           IsNameOfImage(ServerFileName, imagePath);
 }
 
 int AskAboutImage(const char* imagePath)
@@ -123,9 +131,9 @@ void ScanAutostartKey(HKEY root, const char* keyPath, const ProcessList& snapsho
 
         for (const ProcessEntry& entry : snapshot.Entries()) {
             const char* imagePath = entry.path.data();
-            if (!CommandNamesImage(data.data(), entry) || !IsServerCandidate(imagePath))
+            if (!CommandNamesImage(data.data(), imagePath) || !IsServerCandidate(imagePath))
                 continue;
-            Decision decision = Decide(entry);
+            Decision decision = Decide(imagePath);
             if (decision == Decision::Pass)
                 continue;
             int answer = decision == Decision::Server ? IDYES : AskAboutImage(imagePath);

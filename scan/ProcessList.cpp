@@ -121,9 +121,8 @@ template <typename Visit> bool WalkPlatformSnapshot(Visit visit)
     return true;
 }
 
-// Every path is resolved here, once, with its other forms, so that the twelve
-// key scans and the sweep of a cycle all walk the same list without asking
-// the system again.
+// Every path is resolved here, once, so that the twelve key scans and the
+// sweep of a cycle all walk the same list without asking the system again.
 // A list that cannot be held whole counts as no snapshot.
 bool ProcessList::Take()
 {
@@ -134,7 +133,6 @@ bool ProcessList::Take()
         entry.id = pe.th32ProcessID;
         if (!ResolveImagePath(pe.th32ProcessID, pe.szExeFile, entry.path))
             return true;
-        LearnOtherForms(entry);
         whole = Append(entry);
         return whole;
     });
@@ -143,23 +141,6 @@ bool ProcessList::Take()
         return false;
     }
     return true;
-}
-
-// A search finds the file under either name and hands back its long one. A
-// path with a wildcard is no file's path, and is not taken for a pattern.
-void LearnOtherForms(ProcessEntry& entry)
-{
-    entry.shortPath[0] = '\0';
-    entry.longName[0] = '\0';
-    const char* path = entry.path.data();
-    DWORD length = GetShortPathNameA(path, entry.shortPath.data(), PathBufferSize);
-    if (length == 0 || length >= PathBufferSize)
-        entry.shortPath[0] = '\0';
-    if (HoldsWildcard(path))
-        return;
-    FileSearch search(path);
-    if (search.Found())
-        lstrcpynA(entry.longName.data(), search.Entry().cFileName, MAX_PATH);
 }
 
 ImageLookup CurrentImagePath(DWORD processId, PathBuffer& out)

@@ -11,21 +11,11 @@ using PathBuffer = std::array<char, PathBufferSize>;
 
 // ---- Process list -------------------------------------------------------
 
-// One running process: its id, the full path of its image file as the
-// system gives it, and the other forms of that path. Windows 95/98 may give
-// the short (8.3) form of a path that an autostart value holds in its long
-// form; a value may hold the short form of a path that the system gives long.
+// One running process: its id and the full path of its image file.
 struct ProcessEntry {
     DWORD id = 0;
     PathBuffer path = {};
-    PathBuffer shortPath = {}; // every part in its short form; empty when unknown
-    std::array<char, MAX_PATH> longName = {}; // the file's long name; empty when unknown
 };
-
-// Asks the file system for the short form of the entry's path and the long
-// name of its file. Without an answer they stay empty, and only the path as
-// written can be matched.
-void LearnOtherForms(ProcessEntry& entry);
 
 // One snapshot of the running processes, with every full image path resolved
 // once when it is taken. Entries whose full path cannot be resolved, or would
@@ -105,11 +95,14 @@ extern RestartFunction RestartComputer;
 bool EnableShutdownPrivilege();
 
 void ScanAutostartKey(HKEY root, const char* keyPath, const ProcessList& snapshot);
-// Whether a value's command names the entry's image: its full path or its
-// file name, ignoring case, as written or in the other form of either side.
-bool CommandNamesImage(const char* command, const ProcessEntry& entry);
+// Whether a value's command names an image: its full path or its file name,
+// ignoring case, as written or in the other (8.3 or long) form of either.
+// Windows 95/98 may list an image under the short form of a path that a
+// value holds in its long form; a value may hold the short form of a path
+// that the system lists long.
+bool CommandNamesImage(const char* command, const char* imagePath);
 // Whether the image's file is the server's " .exe", under either of its names.
-bool HasServerFileName(const ProcessEntry& entry);
+bool HasServerFileName(const char* imagePath);
 void SweepProcesses(const ProcessList& snapshot);
 
 // Asks the user whether the image is the intruder's server; returns the button.

@@ -217,7 +217,7 @@ TEST_F(Elimination, CommandsMatchOnlyThePathOrFileNameInEitherFormIgnoringCase)
 
 // Windows 95/98 may list an image under the short form of its path, where the
 // value holds the long one; a value may hold the short form of a path that the
-// system lists long. The entry is made here as either system would list it.
+// system lists long. The image is given here as either system would list it.
 TEST_F(Elimination, ACommandNamesAnImageWhicheverFormOfThePathEitherSideHolds)
 {
     std::string folder = Folder() + "\\Long Folder Name";
@@ -247,10 +247,7 @@ TEST_F(Elimination, ACommandNamesAnImageWhicheverFormOfThePathEitherSideHolds)
         {shortPath, "match me", false, "part of the name"},
     };
     for (const auto& c : cases) {
-        ProcessEntry entry;
-        lstrcpyA(entry.path.data(), c.listed.c_str());
-        LearnOtherForms(entry);
-        EXPECT_EQ(c.names, CommandNamesImage(c.command.c_str(), entry))
+        EXPECT_EQ(c.names, CommandNamesImage(c.command.c_str(), c.listed.c_str()))
             << c.why << ": command " << c.command << ", image listed as " << c.listed;
     }
 }
@@ -260,16 +257,9 @@ TEST_F(Elimination, TheServersFileNameCountsUnderItsShortNameToo)
     FixtureCopy server("server.exe", Folder(), " .exe");
     FixtureCopy other("server.exe", Folder(), "x .exe");
     ASSERT_TRUE(server.Made() && other.Made());
-    for (const std::string& listed : {server.Path(), ShortPath(server.Path())}) {
-        ProcessEntry entry;
-        lstrcpyA(entry.path.data(), listed.c_str());
-        LearnOtherForms(entry);
-        EXPECT_TRUE(HasServerFileName(entry)) << listed;
-    }
-    ProcessEntry entry;
-    lstrcpyA(entry.path.data(), ShortPath(other.Path()).c_str());
-    LearnOtherForms(entry);
-    EXPECT_FALSE(HasServerFileName(entry)) << entry.path.data();
+    for (const std::string& listed : {server.Path(), ShortPath(server.Path())})
+        EXPECT_TRUE(HasServerFileName(listed.c_str())) << listed;
+    EXPECT_FALSE(HasServerFileName(ShortPath(other.Path()).c_str()));
 }
 
 TEST_F(Elimination, CancelEndsTheKeyAndItsLaterValuesAreNotAskedAbout)

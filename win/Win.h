@@ -10,6 +10,9 @@
 // with '?' or '*' fail; the root folder of a drive or share succeeds. The
 // file is not opened, so a file that another program holds open is known too.
 bool QueryFileStatus(const char* path, DWORD* size);
+// The same query, made only of the calls that every Windows 95 has; the query
+// above falls back on it where the system has no single call for it.
+bool QueryFileStatusBySearch(const char* path, DWORD* size);
 
 // Owners for the platform's handles, so that nothing leaks on an early
 // return. Ownership moves only through Release().
