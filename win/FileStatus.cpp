@@ -20,17 +20,27 @@ struct Status {
 
 using GetFileAttributesExFn = BOOL(WINAPI*)(const char*, GET_FILEEX_INFO_LEVELS, void*);
 
-// One call on Windows 98, the NT family and Wine; Windows 95 lacks it.
-bool StatusInOneCall(const char* path, Status& status)
+// What the single call says of a name.
+enum class Answer { Found, Missing, None };
+
+// One call on Windows 98, the NT family and Wine; Windows 95 lacks it. A name
+// that it finds missing is missing for every other way of asking too, and is
+// not asked about again.
+Answer StatusInOneCall(const char* path, Status& status)
 {
     HMODULE kernel = GetModuleHandleA("kernel32.dll");
     auto attributesEx = reinterpret_cast<GetFileAttributesExFn>(reinterpret_cast<void*>(
         kernel ? GetProcAddress(kernel, "GetFileAttributesExA") : nullptr));
+    if (!attributesEx)
+        return Answer::None;
     WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!attributesEx || !attributesEx(path, GetFileExInfoStandard, &data))
-        return false;
-    status = {data.dwFileAttributes, data.nFileSizeHigh, data.nFileSizeLow};
-    return true;
+    if (attributesEx(path, GetFileExInfoStandard, &data)) {
+        status = {data.dwFileAttributes, data.nFileSizeHigh, data.nFileSizeLow};
+        return Answer::Found;
+    }
+    DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? Answer::Missing
+                                                                          : Answer::None;
 }
 
 // Calls that every Windows 95 has. The attributes say whether the name exists
@@ -67,16 +77,25 @@ bool Report(const Status& status, DWORD* size)
 } // namespace
 
 // A name with a wildcard is refused first, so that the search never takes it
-// for a pattern. The search also stands in where the single call fails: the
-// NT family refuses it for a few files that the system holds open. Neither
+// for a pattern. The search also stands in where the single call fails for
+// another reason than a missing name: the NT family refuses it for a few
+// files that the system holds open. Neither
 // way opens the file, so a file that another program holds open, however it
 // shares it, is known all the same.
 bool QueryFileStatus(const char* path, DWORD* size)
 {
-    Status status;
-    if (HoldsWildcard(path) || (!StatusInOneCall(path, status) && !StatusFromSearch(path, status)))
+    if (HoldsWildcard(path))
         return false;
-    return Report(status, size);
+    Status status;
+    switch (StatusInOneCall(path, status)) {
+    case Answer::Found:
+        return Report(status, size);
+    case Answer::Missing:
+        return false;
+    case Answer::None:
+        break;
+    }
+    return StatusFromSearch(path, status) && Report(status, size);
 }
 
 bool QueryFileStatusBySearch(const char* path, DWORD* size)
