@@ -18,41 +18,35 @@ struct Status {
     DWORD sizeLow = 0;
 };
 
+// The attributes come first: they are the cheapest way to learn that a name
+// does not exist, and the name asked about most often, the dropper DLL on a
+// clean machine, does not. A drive's or a share's root has them too, though
+// no search finds it.
+bool ReadAttributes(const char* path, Status& status)
+{
+    status.attributes = GetFileAttributesA(path);
+    return status.attributes != INVALID_FILE_ATTRIBUTES;
+}
+
 using GetFileAttributesExFn = BOOL(WINAPI*)(const char*, GET_FILEEX_INFO_LEVELS, void*);
 
-// What the single call says of a name.
-enum class Answer { Found, Missing, None };
-
-// One call on Windows 98, the NT family and Wine; Windows 95 lacks it. A name
-// that it finds missing is missing for every other way of asking too, and is
-// not asked about again.
-Answer StatusInOneCall(const char* path, Status& status)
+// One call on Windows 98, the NT family and Wine; Windows 95 lacks it.
+bool ReadSizeInOneCall(const char* path, Status& status)
 {
     HMODULE kernel = GetModuleHandleA("kernel32.dll");
     auto attributesEx = reinterpret_cast<GetFileAttributesExFn>(reinterpret_cast<void*>(
         kernel ? GetProcAddress(kernel, "GetFileAttributesExA") : nullptr));
-    if (!attributesEx)
-        return Answer::None;
     WIN32_FILE_ATTRIBUTE_DATA data;
-    if (attributesEx(path, GetFileExInfoStandard, &data)) {
-        status = {data.dwFileAttributes, data.nFileSizeHigh, data.nFileSizeLow};
-        return Answer::Found;
-    }
-    DWORD error = GetLastError();
-    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? Answer::Missing
-                                                                          : Answer::None;
+    if (!attributesEx || !attributesEx(path, GetFileExInfoStandard, &data))
+        return false;
+    status.sizeHigh = data.nFileSizeHigh;
+    status.sizeLow = data.nFileSizeLow;
+    return true;
 }
 
-// Calls that every Windows 95 has. The attributes say whether the name exists
-// and whether it is a folder: a drive's or a share's root has them, though no
-// search finds it. A search of the folder gives a file's size.
-bool StatusFromSearch(const char* path, Status& status)
+// Every Windows 95 has this: a search of the file's folder.
+bool ReadSizeFromSearch(const char* path, Status& status)
 {
-    status.attributes = GetFileAttributesA(path);
-    if (status.attributes == INVALID_FILE_ATTRIBUTES)
-        return false;
-    if (status.attributes & FILE_ATTRIBUTE_DIRECTORY)
-        return true;
     FileSearch search(path);
     if (!search.Found())
         return false;
@@ -77,31 +71,27 @@ bool Report(const Status& status, DWORD* size)
 } // namespace
 
 // A name with a wildcard is refused first, so that the search never takes it
-// for a pattern. The search also stands in where the single call fails for
-// another reason than a missing name: the NT family refuses it for a few
-// files that the system holds open. Neither
-// way opens the file, so a file that another program holds open, however it
-// shares it, is known all the same.
+// for a pattern. The search stands in where the single call is missing or
+// fails: the NT family refuses it for a few files that the system holds
+// open. Neither way opens the file, so a file that another program holds
+// open, however it shares it, is known all the same.
 bool QueryFileStatus(const char* path, DWORD* size)
 {
-    if (HoldsWildcard(path))
-        return false;
     Status status;
-    switch (StatusInOneCall(path, status)) {
-    case Answer::Found:
-        return Report(status, size);
-    case Answer::Missing:
+    if (HoldsWildcard(path) || !ReadAttributes(path, status))
         return false;
-    case Answer::None:
-        break;
-    }
-    return StatusFromSearch(path, status) && Report(status, size);
+    if ((status.attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
+        !ReadSizeInOneCall(path, status) && !ReadSizeFromSearch(path, status))
+        return false;
+    return Report(status, size);
 }
 
 bool QueryFileStatusBySearch(const char* path, DWORD* size)
 {
     Status status;
-    if (HoldsWildcard(path) || !StatusFromSearch(path, status))
+    if (HoldsWildcard(path) || !ReadAttributes(path, status))
+        return false;
+    if ((status.attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 && !ReadSizeFromSearch(path, status))
         return false;
     return Report(status, size);
 }
