@@ -24,15 +24,6 @@ bool EndsWithin(const PathBuffer& data, DWORD size)
     return false;
 }
 
-bool HoldsTilde(const char* text)
-{
-    for (; *text; ++text) {
-        if (*text == '~')
-            return true;
-    }
-    return false;
-}
-
 // The short form of a path, whole or not at all.
 bool ShortForm(const char* path, PathBuffer& out)
 {
@@ -82,9 +73,9 @@ bool CommandNamesImage(const char* command, const char* imagePath)
     if (lstrcmpiA(command, imagePath) == 0 || lstrcmpiA(command, name) == 0)
         return true;
     if (BaseName(command) == command) {
-        return (HoldsTilde(command) || HoldsTilde(name)) && IsNameOfImage(command, imagePath);
+        return (Holds(command, '~') || Holds(name, '~')) && IsNameOfImage(command, imagePath);
     }
-    if (!HoldsTilde(command) && !HoldsTilde(imagePath))
+    if (!Holds(command, '~') && !Holds(imagePath, '~'))
         return false;
     PathBuffer shortCommand, shortImage;
     return ShortForm(command, shortCommand) && ShortForm(imagePath, shortImage) &&

@@ -40,15 +40,6 @@ private:
     HMODULE module_;
 };
 
-bool HoldsBackslash(const char* path)
-{
-    for (; *path; ++path) {
-        if (*path == '\\')
-            return true;
-    }
-    return false;
-}
-
 // Copies the whole path or nothing.
 bool CopyWhole(const char* path, std::span<char, PathBufferSize> out)
 {
@@ -96,11 +87,11 @@ bool QueryModuleFileName(DWORD processId, WidePathBuffer& path)
 bool ResolveImagePath(DWORD processId, const char* snapshotName,
                       std::span<char, PathBufferSize> out)
 {
-    if (HoldsBackslash(snapshotName))
+    if (Holds(snapshotName, '\\'))
         return CopyWhole(snapshotName, out);
     WidePathBuffer path;
     if (QueryFullImageName(processId, path) || QueryModuleFileName(processId, path))
-        return HoldsBackslash(path.data()) && CopyWhole(path.data(), out);
+        return Holds(path.data(), '\\') && CopyWhole(path.data(), out);
     return false;
 }
 

@@ -18,21 +18,12 @@ bool ModulePath(ModulePathBuffer& path)
     return length > 0 && length < path.size();
 }
 
-bool HoldsBlank(const char* path)
-{
-    for (; *path; ++path) {
-        if (*path == ' ')
-            return true;
-    }
-    return false;
-}
-
 // Unquoted, "C:\Program Files\Zorvane\Zorvane.exe" would let a planted
 // C:\Program.exe start at logon in the program's place. A path without a
 // blank is written bare, as it always was.
 void MakeEntry(const char* path, EntryBuffer& entry)
 {
-    if (!HoldsBlank(path)) {
+    if (!Holds(path, ' ')) {
         lstrcpyA(entry.data(), path);
         return;
     }

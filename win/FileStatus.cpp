@@ -1,12 +1,17 @@
 #include "win/Win.h"
 
-bool HoldsWildcard(const char* text)
+bool Holds(const char* text, char c)
 {
     for (; *text; ++text) {
-        if (*text == '*' || *text == '?')
+        if (*text == c)
             return true;
     }
     return false;
+}
+
+bool HoldsWildcard(const char* text)
+{
+    return Holds(text, '*') || Holds(text, '?');
 }
 
 namespace {

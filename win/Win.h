@@ -87,5 +87,7 @@ private:
     HANDLE search_;
 };
 
+// Whether the text holds the character.
+bool Holds(const char* text, char c);
 // Whether the text holds '*' or '?', which a search would take as wildcards.
 bool HoldsWildcard(const char* text);
