@@ -72,9 +72,8 @@ bool CommandNamesImage(const char* command, const char* imagePath)
     const char* name = BaseName(imagePath);
     if (lstrcmpiA(command, imagePath) == 0 || lstrcmpiA(command, name) == 0)
         return true;
-    if (BaseName(command) == command) {
+    if (BaseName(command) == command)
         return (Holds(command, '~') || Holds(name, '~')) && IsNameOfImage(command, imagePath);
-    }
     if (!Holds(command, '~') && !Holds(imagePath, '~'))
         return false;
     PathBuffer shortCommand, shortImage;

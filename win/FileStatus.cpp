@@ -60,43 +60,39 @@ bool ReadSizeFromSearch(const char* path, Status& status)
     return true;
 }
 
+// Where there is no single call, or it fails (the NT family refuses it for a
+// few files that the system holds open), the search stands in.
+bool ReadSize(const char* path, Status& status)
+{
+    return ReadSizeInOneCall(path, status) || ReadSizeFromSearch(path, status);
+}
+
+// A name with a wildcard is refused first, so that the search never takes it
+// for a pattern. No way of reading the size opens the file, so a file that
+// another program holds open, however it shares it, is known all the same.
 // A size past 32 bits is not cut to its low half, which could make a huge
 // file look small; it stands at the largest count there is.
-bool Report(const Status& status, DWORD* size)
+bool Query(const char* path, DWORD* size, bool (*readSize)(const char*, Status&))
 {
-    if (size == nullptr)
-        return true;
-    if (status.attributes & FILE_ATTRIBUTE_DIRECTORY)
-        *size = 0;
-    else
-        *size = status.sizeHigh ? 0xFFFFFFFF : status.sizeLow;
+    Status status;
+    if (HoldsWildcard(path) || !ReadAttributes(path, status))
+        return false;
+    bool folder = (status.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    if (!folder && !readSize(path, status))
+        return false;
+    if (size)
+        *size = folder ? 0 : status.sizeHigh ? 0xFFFFFFFF : status.sizeLow;
     return true;
 }
 
 } // namespace
 
-// A name with a wildcard is refused first, so that the search never takes it
-// for a pattern. The search stands in where the single call is missing or
-// fails: the NT family refuses it for a few files that the system holds
-// open. Neither way opens the file, so a file that another program holds
-// open, however it shares it, is known all the same.
 bool QueryFileStatus(const char* path, DWORD* size)
 {
-    Status status;
-    if (HoldsWildcard(path) || !ReadAttributes(path, status))
-        return false;
-    if ((status.attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
-        !ReadSizeInOneCall(path, status) && !ReadSizeFromSearch(path, status))
-        return false;
-    return Report(status, size);
+    return Query(path, size, ReadSize);
 }
 
 bool QueryFileStatusBySearch(const char* path, DWORD* size)
 {
-    Status status;
-    if (HoldsWildcard(path) || !ReadAttributes(path, status))
-        return false;
-    if ((status.attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 && !ReadSizeFromSearch(path, status))
-        return false;
-    return Report(status, size);
+    return Query(path, size, ReadSizeFromSearch);
 }
