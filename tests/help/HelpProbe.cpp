@@ -12,9 +12,11 @@
 //   HelpProbe index             presses the help window's Index button and
 //                               prints the keywords of the index, one a line
 //   HelpProbe choose KEYWORD    in the open index, chooses KEYWORD and OK
-//   HelpProbe contexts NAME...  opens Zorvane.hlp of the build folder at each
+//   HelpProbe contexts NAME TITLE...
+//                               opens Zorvane.hlp of the build folder at each
 //                               context NAME in a hidden engine of its own,
-//                               one after the other
+//                               one after the other, and waits until it
+//                               shows the topic TITLE
 //   HelpProbe close             ends every help engine and Zorvane
 #include <windows.h>
 #include <prsht.h>
@@ -28,7 +30,8 @@
 
 namespace {
 
-DWORD const Patience = 15000;
+// Generous: on a busy machine an engine can take many seconds to start.
+DWORD const Patience = 60000;
 constexpr char EngineName[] = "winhlp32.exe";
 
 template <typename Find>
@@ -83,26 +86,27 @@ std::string ClassOf(HWND w)
 struct Search {
     std::vector<HWND> found;
     std::string cls;     // empty: any class
+    bool visibleOnly;
 };
 
 BOOL CALLBACK Collect(HWND w, LPARAM lParam)
 {
     auto* search = reinterpret_cast<Search*>(lParam);
-    if (IsWindowVisible(w) && (search->cls.empty() || ClassOf(w) == search->cls))
+    if ((!search->visibleOnly || IsWindowVisible(w)) && (search->cls.empty() || ClassOf(w) == search->cls))
         search->found.push_back(w);
     return TRUE;
 }
 
 std::vector<HWND> TopWindows(const std::string& cls = "")
 {
-    Search search{{}, cls};
+    Search search{{}, cls, true};
     EnumWindows(Collect, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
 
-std::vector<HWND> Children(HWND parent, const std::string& cls)
+std::vector<HWND> Children(HWND parent, const std::string& cls, bool visibleOnly = true)
 {
-    Search search{{}, cls};
+    Search search{{}, cls, visibleOnly};
     EnumChildWindows(parent, Collect, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
@@ -121,9 +125,9 @@ HWND HelpWindow()
     return nullptr;
 }
 
-HWND TopicControl(HWND help)
+HWND TopicControl(HWND help, bool visibleOnly = true)
 {
-    for (HWND child : Children(help, ""))
+    for (HWND child : Children(help, "", visibleOnly))
         if (ClassOf(child).find("RichEdit") != std::string::npos ||
             ClassOf(child).find("RICHEDIT") != std::string::npos)
             return child;
@@ -259,31 +263,76 @@ int Choose(const char* keyword)
     return 1;
 }
 
+// The text of the topic that an engine process shows, hidden or not: its
+// first top-level window that holds a topic control. Empty while it has none.
+std::string TopicShownBy(DWORD process)
+{
+    struct Look {
+        DWORD process;
+        std::string text;
+        bool found;
+    } look{process, "", false};
+    EnumWindows([](HWND w, LPARAM lParam) -> BOOL {
+        auto* look = reinterpret_cast<Look*>(lParam);
+        if (ProcessOf(w) != look->process)
+            return TRUE;
+        HWND topic = TopicControl(w, false);
+        if (!topic)
+            return TRUE;
+        look->text = TextOf(topic);
+        look->found = true;
+        return FALSE;
+    }, reinterpret_cast<LPARAM>(&look));
+    return look.found ? look.text : std::string();
+}
+
 // Each context in a hidden engine of its own, so that the engine's trace
-// shows its lookup of every name, one after the other.
-int Contexts(int count, char** names)
+// shows its lookup of every name, one after the other. An engine is done when
+// its window shows the topic of that title; its first idle moment says
+// nothing about which topic it opened, and comes late or never on a busy
+// machine. A failure names the context, what the engine showed, and when.
+int Contexts(int count, char** namesAndTitles)
 {
     std::string file = BuildFolder() + "\\Zorvane.hlp";
     int failures = 0;
-    for (int i = 0; i < count; ++i) {
-        std::string command = std::string(EngineName) + " -x -i " + names[i] + " \"" + file + "\"";
+    for (int i = 0; i + 1 < count; i += 2) {
+        const char* name = namesAndTitles[i];
+        const char* title = namesAndTitles[i + 1];
+        std::string command = std::string(EngineName) + " -x -i " + name + " \"" + file + "\"";
         STARTUPINFOA startup = {};
         startup.cb = sizeof startup;
         PROCESS_INFORMATION process = {};
-        std::fprintf(stderr, "HelpProbe: context %s\n", names[i]);
+        std::fprintf(stderr, "HelpProbe: context %s\n", name);
+        DWORD start = GetTickCount();
         if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                             &startup, &process)) {
+            std::printf("context %s: the engine did not start (error %lu)\n", name, GetLastError());
             ++failures;
             continue;
         }
-        // The engine opens the topic before it first waits for input.
-        if (WaitForInputIdle(process.hProcess, Patience) != 0)
+        std::string shown;
+        DWORD code = STILL_ACTIVE;
+        bool showsTitle = WaitFor([&] {
+            shown = TopicShownBy(process.dwProcessId);
+            GetExitCodeProcess(process.hProcess, &code);
+            return shown.compare(0, std::strlen(title), title) == 0 || code != STILL_ACTIVE;
+        }) && code == STILL_ACTIVE;
+        DWORD took = GetTickCount() - start;
+        if (!showsTitle) {
             ++failures;
+            if (code != STILL_ACTIVE)
+                std::printf("context %s: the engine ended with code %lu after %lu ms\n", name, code, took);
+            else if (shown.empty())
+                std::printf("context %s: after %lu ms the engine showed no topic\n", name, took);
+            else
+                std::printf("context %s: after %lu ms the engine showed \"%.60s\", not \"%s\"\n", name,
+                            took, shown.c_str(), title);
+        }
         TerminateProcess(process.hProcess, 0);
         WaitForSingleObject(process.hProcess, Patience);
         CloseHandle(process.hThread);
         CloseHandle(process.hProcess);
-        std::fprintf(stderr, "HelpProbe: context %s done\n", names[i]);
+        std::fprintf(stderr, "HelpProbe: context %s done\n", name);
     }
     return failures == 0 ? 0 : 1;
 }
@@ -324,6 +373,6 @@ int main(int argc, char** argv)
     if (!std::strcmp(what, "close"))
         return Close();
     std::fprintf(stderr, "usage: HelpProbe help|window|text PREFIX|boxes|index|choose KEYWORD|"
-                         "contexts NAME...|close\n");
+                         "contexts NAME TITLE...|close\n");
     return 2;
 }
