@@ -67,11 +67,11 @@ TEST_F(AutostartEntryOfTheProgram, AStartAfterAnUninstallRegistersAgainWithEnhan
         ZorvaneProcess z;
         ASSERT_TRUE(z.Start());
         HWND w = z.WaitForWindow();
-        ASSERT_NE(nullptr, w);
+        ASSERT_NE(nullptr, w) << "the program's window did not appear";
         ASSERT_TRUE(WaitForAutostartEntry(ZorvaneExe()));
         PostMessageA(w, WM_COMMAND, IDM_UNINSTALL, 0);
         ASSERT_TRUE(AnswerNotice(IDYES).shown);
-        ASSERT_TRUE(z.WaitForExit(5000));
+        ASSERT_TRUE(z.WaitForExit(Patience)) << "the program did not end";
         ASSERT_FALSE(AutostartEntry().present);
         ASSERT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey));
         EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, QuillaneKey));
@@ -79,14 +79,14 @@ TEST_F(AutostartEntryOfTheProgram, AStartAfterAnUninstallRegistersAgainWithEnhan
     ZorvaneProcess z;
     ASSERT_TRUE(z.Start());
     HWND w = z.WaitForWindow();
-    ASSERT_NE(nullptr, w);
+    ASSERT_NE(nullptr, w) << "the program's window did not appear";
     EXPECT_TRUE(WaitForAutostartEntry(ZorvaneExe())) << "the start must register the program again";
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey));
 
     // The switch stores the opposite of what was read: "0" means it read on.
     PostMessageA(w, WM_COMMAND, IDM_ENHANCED, 0);
     StoredValue stored;
-    WaitUntil([&] { return (stored = EnhancedValue()).present; }, 5000);
+    WaitUntil([&] { return (stored = EnhancedValue()).present; }, Patience);
     EXPECT_EQ(std::string("0\0", 2), stored.bytes) << "enhanced scanning must read as on";
 }
 

@@ -144,11 +144,13 @@ protected:
         EXPECT_EQ("Cancel Yes No", seen.buttons);
         EXPECT_EQ(w, seen.owner);
     }
-    bool Ended(DWORD* code) { return z_.WaitForExit(5000, code); }
+    bool Ended(DWORD* code) { return z_.WaitForExit(Patience, code); }
     // An answer that ends the program starts its end at once, and Wine takes
     // a quitting process down in well under a second: so a program still
-    // there a second later was not ended by the answer.
-    bool StillRunning() { DWORD code; return !z_.WaitForExit(1000, &code); }
+    // there two seconds later was not ended by the answer. An end that does
+    // not come cannot be waited for; a slow end makes this pass wrongly,
+    // never fail wrongly.
+    bool StillRunning() { DWORD code; return !z_.WaitForExit(2000, &code); }
 
     ZorvaneProcess z_;
     std::vector<DWORD> helpEnginesBefore_;
@@ -157,7 +159,7 @@ protected:
 TEST_F(Commands, ExitAnsweredNoOrCancelOrClosedChangesNothing)
 {
     HWND w = Start();
-    ASSERT_NE(nullptr, w);
+    ASSERT_NE(nullptr, w) << "the program did not come up with its window, icon and start-up entry";
     for (int answer : {IDNO, IDCANCEL, 0}) {
         AnswerQuestion(w, IDM_EXIT, ExitQuestion, answer);
         EXPECT_TRUE(StillRunning()) << "answer " << answer << " must not end the program";
@@ -168,7 +170,7 @@ TEST_F(Commands, ExitAnsweredNoOrCancelOrClosedChangesNothing)
 TEST_F(Commands, ExitAnsweredYesEndsWithCodeZeroAndKeepsTheAutostartEntry)
 {
     HWND w = Start();
-    ASSERT_NE(nullptr, w);
+    ASSERT_NE(nullptr, w) << "the program did not come up with its window, icon and start-up entry";
     StoredValue entry = AutostartEntry();
     ASSERT_TRUE(entry.present);
     Choose(w, IDM_EXIT);
@@ -184,7 +186,7 @@ TEST_F(Commands, UninstallAnsweredNoOrCancelChangesNothing)
 {
     ASSERT_TRUE(StoreText(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey, "Enhanced", "0"));
     HWND w = Start();
-    ASSERT_NE(nullptr, w);
+    ASSERT_NE(nullptr, w) << "the program did not come up with its window, icon and start-up entry";
     StoredValue entry = AutostartEntry();
     ASSERT_TRUE(entry.present);
     for (int answer : {IDNO, IDCANCEL, 0}) {
@@ -199,7 +201,7 @@ TEST_F(Commands, UninstallAnsweredYesRemovesTheEntryAndTheSettingsThenEnds)
 {
     ASSERT_TRUE(StoreText(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey, "Enhanced", "0"));
     HWND w = Start();
-    ASSERT_NE(nullptr, w);
+    ASSERT_NE(nullptr, w) << "the program did not come up with its window, icon and start-up entry";
     ASSERT_TRUE(AutostartEntry().present);
     Choose(w, IDM_UNINSTALL);
     EXPECT_TRUE(AnswerNotice(IDYES).shown);
@@ -217,7 +219,7 @@ TEST_F(Commands, UninstallWithoutTheEntryStillRemovesTheSettingsAndEnds)
 {
     ASSERT_TRUE(StoreText(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey, "Enhanced", "1"));
     HWND w = Start();
-    ASSERT_NE(nullptr, w);
+    ASSERT_NE(nullptr, w) << "the program did not come up with its window, icon and start-up entry";
     RemoveValue(HKEY_LOCAL_MACHINE, MachineRunKey, "Zorvane");
     Choose(w, IDM_UNINSTALL);
     EXPECT_TRUE(AnswerNotice(IDYES).shown);
@@ -232,7 +234,7 @@ TEST_F(Commands, UninstallWhenTheEntryCannotBeRemovedStillEndsAndSaysNothing)
 {
     ASSERT_TRUE(StoreText(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey, "Enhanced", "0"));
     HWND w = Start();
-    ASSERT_NE(nullptr, w);
+    ASSERT_NE(nullptr, w) << "the program did not come up with its window, icon and start-up entry";
     StoredValue entry = AutostartEntry();
     ReadOnlyKey locked(HKEY_LOCAL_MACHINE, MachineRunKey);
     ASSERT_TRUE(locked.Locked()) << "the Run key could not be made read-only";
@@ -256,7 +258,7 @@ TEST_F(Commands, HelpOpensTheFileBesideTheExecutableFromAnyCurrentFolder)
     SetCurrentDirectoryA("C:\\windows"); // the copy starts in a folder without the file
     HWND w = Start(folder / "Zorvane.exe");
     SetCurrentDirectoryA(current);
-    ASSERT_NE(nullptr, w);
+    ASSERT_NE(nullptr, w) << "the program did not come up with its window, icon and start-up entry";
 
     Choose(w, IDM_HELP);
     DWORD engine = 0;
@@ -266,7 +268,7 @@ TEST_F(Commands, HelpOpensTheFileBesideTheExecutableFromAnyCurrentFolder)
                 helpEnginesBefore_.end())
                 engine = id;
         return engine != 0;
-    }, 10000);
+    }, Patience);
     ASSERT_NE(0u, engine) << "the help engine was not started";
     EXPECT_FALSE(NoticeAppears(500)) << "no error notice when the help file is there";
     if (RunningOnWine()) {
@@ -276,7 +278,7 @@ TEST_F(Commands, HelpOpensTheFileBesideTheExecutableFromAnyCurrentFolder)
         WaitUntil([&] {
             texts = Lower(VisibleTextsOf(engine));
             return texts.find("zorvane.hlp") != std::string::npos;
-        }, 5000);
+        }, Patience);
         EXPECT_NE(std::string::npos, texts.find(Lower(folder / "Zorvane.hlp")))
             << "the help engine must be given the file beside the executable; it shows:\n" << texts;
     }
@@ -289,7 +291,7 @@ TEST_F(Commands, HelpWithoutTheFileReportsItMissing)
     ASSERT_TRUE(CopyFileA(ZorvaneExe().c_str(), (folder / "Zorvane.exe").c_str(), FALSE));
     ASSERT_FALSE(FileExists(folder / "Zorvane.hlp"));
     HWND w = Start(folder / "Zorvane.exe");
-    ASSERT_NE(nullptr, w);
+    ASSERT_NE(nullptr, w) << "the program did not come up with its window, icon and start-up entry";
     Choose(w, IDM_HELP);
     Notice seen = AnswerNotice(IDOK);
     ASSERT_TRUE(seen.shown);
@@ -332,7 +334,7 @@ std::vector<std::string> Lines(const std::string& text)
 TEST_F(Commands, AboutShowsVersionPurposeMakerAndTwoParagraphs)
 {
     HWND w = Start();
-    ASSERT_NE(nullptr, w);
+    ASSERT_NE(nullptr, w) << "the program did not come up with its window, icon and start-up entry";
     Choose(w, IDM_ABOUT);
     Notice about = AnswerNotice(IDOK);
     ASSERT_TRUE(about.shown);
@@ -359,7 +361,7 @@ TEST_F(Commands, AboutShowsVersionPurposeMakerAndTwoParagraphs)
 TEST_F(Commands, OtherIdentifiersDoNothing)
 {
     HWND w = Start();
-    ASSERT_NE(nullptr, w);
+    ASSERT_NE(nullptr, w) << "the program did not come up with its window, icon and start-up entry";
     for (WPARAM command : {0u, 100u, 103u, 200u, 204u, 0xFFFFu, 0x00CB0001u, 0x00650000u})
         Choose(w, command);
     EXPECT_FALSE(NoticeAppears(1000));

@@ -25,8 +25,8 @@ struct WindowFacts {
 bool StartupDone(HWND w)
 {
     DWORD_PTR reply = 0;
-    return WaitUntil([&] { return IsWindowVisible(w) != FALSE; }, 10000) &&
-           SendMessageTimeoutA(w, WM_NULL, 0, 0, SMTO_NORMAL, 10000, &reply) != 0;
+    return WaitUntil([&] { return IsWindowVisible(w) != FALSE; }, Patience) &&
+           SendMessageTimeoutA(w, WM_NULL, 0, 0, SMTO_NORMAL, Patience, &reply) != 0;
 }
 
 WindowFacts Facts(HWND w)
@@ -74,14 +74,14 @@ TEST_F(Startup, ArgumentsAndAHiddenShowCommandChangeNothing)
         ZorvaneProcess z;
         ASSERT_TRUE(z.Start());
         HWND w = z.WaitForWindow();
-        ASSERT_NE(nullptr, w);
+        ASSERT_NE(nullptr, w) << "the program's window did not appear";
         plain = Facts(w);
     }
     CloseAllZorvanes();
     ZorvaneProcess z;
     ASSERT_TRUE(z.Start("/uninstall -q \"C:\\some file\" --help", SW_HIDE));
     HWND w = z.WaitForWindow();
-    ASSERT_NE(nullptr, w);
+    ASSERT_NE(nullptr, w) << "the program's window did not appear";
     odd = Facts(w);
     EXPECT_EQ(plain.title, odd.title);
     EXPECT_EQ(plain.style, odd.style) << "a hidden show command must not hide the window";
@@ -91,7 +91,7 @@ TEST_F(Startup, ArgumentsAndAHiddenShowCommandChangeNothing)
     EXPECT_FALSE(NoticeAppears(500)) << "arguments must not lead to a notice";
     PostMessageA(w, WM_CLOSE, 0, 0);
     DWORD code = 99;
-    ASSERT_TRUE(z.WaitForExit(5000, &code));
+    ASSERT_TRUE(z.WaitForExit(Patience, &code)) << "the program did not end";
     EXPECT_EQ(0u, code);
 }
 
@@ -100,10 +100,10 @@ TEST_F(Startup, WmCloseFromOutsideEndsTheProgramWithCodeZeroAndNoNotice)
     ZorvaneProcess z;
     ASSERT_TRUE(z.Start());
     HWND w = z.WaitForWindow();
-    ASSERT_NE(nullptr, w);
+    ASSERT_NE(nullptr, w) << "the program's window did not appear";
     PostMessageA(w, WM_CLOSE, 0, 0);
     DWORD code = 99;
-    ASSERT_TRUE(z.WaitForExit(5000, &code)) << "the program must end without asking";
+    ASSERT_TRUE(z.WaitForExit(Patience, &code)) << "the program must end without asking";
     EXPECT_EQ(0u, code);
     EXPECT_FALSE(NoticeAppears(200));
     EXPECT_FALSE(IsWindow(w));
@@ -116,7 +116,7 @@ TEST_F(Startup, ASecondCopyClosesTheFirstAndStays)
     ASSERT_NE(nullptr, first.WaitForWindow());
     ASSERT_TRUE(second.Start());
     DWORD code = 99;
-    ASSERT_TRUE(first.WaitForExit(5000, &code)) << "the first copy must give way";
+    ASSERT_TRUE(first.WaitForExit(Patience, &code)) << "the first copy must give way";
     EXPECT_EQ(0u, code);
     ASSERT_NE(nullptr, second.WaitForWindow());
     EXPECT_TRUE(second.Running());
@@ -166,10 +166,10 @@ struct HungCopy {
 TEST_F(Startup, ACopyThatDoesNotAnswerDelaysTheStartByAtMostTwoSeconds)
 {
     HungCopy hung;
-    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(hung.ready, 10000));
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(hung.ready, Patience)) << "the hung copy did not start";
     ZorvaneProcess z;
     ASSERT_TRUE(z.Start());
-    HWND w = z.WaitForWindow(15000);
+    HWND w = z.WaitForWindow();
     DWORD windowAt = GetTickCount();
     ASSERT_NE(nullptr, w) << "the new copy must start although the old one does not answer";
     if (hung.sentAt) {
@@ -187,11 +187,12 @@ TEST_F(Startup, StartingTakesNoFocusFromTheUsersProgram)
     ASSERT_NE(nullptr, mine);
     SetForegroundWindow(mine);
     SetFocus(mine);
-    ASSERT_TRUE(WaitUntil([&] { return GetForegroundWindow() == mine; }, 5000));
+    ASSERT_TRUE(WaitUntil([&] { return GetForegroundWindow() == mine; }, Patience))
+        << "the user's program did not come to the foreground";
     ZorvaneProcess z;
     ASSERT_TRUE(z.Start());
     HWND w = z.WaitForWindow();
-    ASSERT_NE(nullptr, w);
+    ASSERT_NE(nullptr, w) << "the program's window did not appear";
     ASSERT_TRUE(StartupDone(w));
     EXPECT_EQ(mine, GetForegroundWindow()) << "the start must not activate its window";
     EXPECT_EQ(mine, GetFocus()) << "the keyboard focus must stay where the user left it";
@@ -201,7 +202,8 @@ TEST_F(Startup, StartingTakesNoFocusFromTheUsersProgram)
 // Scans are seen from outside by what they do: with enhanced scanning on (the
 // default), each one asks about a running look-alike of the server. Every
 // interval is measured from a moment that comes before the event that starts
-// it, so a slow machine can only make it look longer.
+// it, so a slow machine can only make it look longer; the upper limits only
+// tell one interval from the others, and leave room for a loaded machine.
 TEST_F(Startup, ScansComeFiveSecondsAfterStartThenOneAfterARemovalThenThirtyAfterNone)
 {
     DWORD const Slack = 50; // the tick count may lag the timers by a clock tick
@@ -218,32 +220,32 @@ TEST_F(Startup, ScansComeFiveSecondsAfterStartThenOneAfterARemovalThenThirtyAfte
     ZorvaneProcess z;
     DWORD started = GetTickCount();
     ASSERT_TRUE(z.Start());
-    Notice question = WaitForNotice(30000);
+    Notice question = WaitForNotice(Patience);
     DWORD firstScan = GetTickCount() - started;
     ASSERT_TRUE(asksAbout(question, first.Path())) << "no first scan: " << question.text;
     EXPECT_GE(firstScan, 5000u - Slack) << "the first scan comes 5 s after the start";
-    EXPECT_LT(firstScan, 20000u);
+    EXPECT_LT(firstScan, 25000u) << "not 30 s after the start";
 
     // Not in the snapshot of the scan that is asking now: only the next scan sees it.
     LookAlikeProcess secondProcess(second.Path());
     ASSERT_TRUE(AnswerNotice(IDYES).shown);
-    Notice report = WaitForNotice(10000);
+    Notice report = WaitForNotice(Patience);
     ASSERT_NE(std::string::npos, report.text.find("Grimlatch was found")) << report.text;
     DWORD removalEnded = GetTickCount(); // the scan ends after its report is answered
     ASSERT_TRUE(AnswerNotice(IDOK).shown);
-    question = WaitForNotice(30000);
+    question = WaitForNotice(Patience);
     DWORD afterRemoval = GetTickCount() - removalEnded;
     ASSERT_TRUE(asksAbout(question, second.Path())) << question.text;
     EXPECT_GE(afterRemoval, 1000u - Slack) << "the next scan comes 1 s after a removal";
-    EXPECT_LT(afterRemoval, 15000u) << "not 30 s after a removal";
+    EXPECT_LT(afterRemoval, 25000u) << "not 30 s after a removal";
 
     DWORD nothingEnded = GetTickCount();
     ASSERT_TRUE(AnswerNotice(IDNO).shown);
-    question = WaitForNotice(60000);
+    question = WaitForNotice(2 * Patience);
     DWORD afterNothing = GetTickCount() - nothingEnded;
     ASSERT_TRUE(asksAbout(question, second.Path())) << question.text;
     EXPECT_GE(afterNothing, 30000u - Slack) << "30 s after a scan that removed nothing";
-    EXPECT_LT(afterNothing, 45000u);
+    EXPECT_LT(afterNothing, 60000u) << "not much more than 30 s";
     AnswerNotice(IDNO);
     DeleteFileA((folder + "\\GrimlatchRemoved.exe").c_str());
 }

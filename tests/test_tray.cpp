@@ -76,7 +76,7 @@ bool NoItemLit(HMENU menu)
 // `downs` presses of the down arrow and Enter, or Escape when downs is 0.
 class MenuUser {
 public:
-    explicit MenuUser(int downs = 0, DWORD timeoutMs = 5000) : downs_(downs), timeoutMs_(timeoutMs)
+    explicit MenuUser(int downs = 0, DWORD timeoutMs = Patience) : downs_(downs), timeoutMs_(timeoutMs)
     {
         thread_ = CreateThread(nullptr, 0, Run, this, 0, nullptr);
     }
@@ -105,7 +105,7 @@ private:
         // Off the menu, so that the pointer selects nothing while keys do:
         // the keys go once no item is lit.
         SetCursorPos(5, 5);
-        WaitUntil([&] { return NoItemLit(me->seen_.menu); }, 1000);
+        WaitUntil([&] { return NoItemLit(me->seen_.menu); }, Patience);
         for (int i = 0; i < me->downs_; ++i)
             PostMessageA(window, WM_KEYDOWN, VK_DOWN, 0);
         if (me->downs_ > 0)
@@ -228,7 +228,7 @@ struct MenuGuard {
             if (HWND menu = FindOpenMenu()) {
                 ++me->menus;
                 PostMessageA(menu, WM_KEYDOWN, VK_ESCAPE, 0);
-                WaitUntil([&] { return !IsWindowVisible(menu); }, 5000);
+                WaitUntil([&] { return !IsWindowVisible(menu); }, Patience);
             }
         }
         return 0;
@@ -341,7 +341,7 @@ TEST_F(TrayIconOfTheProgram, IsAddedOnStartAndRemovedOnClose)
     ZorvaneProcess z;
     ASSERT_TRUE(z.Start());
     HWND w = z.WaitForWindow();
-    ASSERT_NE(nullptr, w);
+    ASSERT_NE(nullptr, w) << "the program's window did not appear";
     EXPECT_TRUE(WaitForTrayIcon(w, true)) << "no icon with id 1226 for the program's window";
     EXPECT_FALSE(TrayIconShown(w, TrayIconId + 1));
     tips = ShellTooltipTexts();
@@ -349,7 +349,7 @@ TEST_F(TrayIconOfTheProgram, IsAddedOnStartAndRemovedOnClose)
         << "the shell must have been given the program's tooltip with its icon";
     PostMessageA(w, WM_CLOSE, 0, 0);
     DWORD code = 99;
-    ASSERT_TRUE(z.WaitForExit(5000, &code));
+    ASSERT_TRUE(z.WaitForExit(Patience, &code)) << "the program did not end";
     EXPECT_EQ(0u, code);
     EXPECT_FALSE(TrayIconShown(w)) << "the icon must go with the program";
 }
@@ -359,7 +359,7 @@ TEST_F(TrayIconOfTheProgram, ComesBackWhenTheTaskbarIsCreatedAgain)
     ZorvaneProcess z;
     ASSERT_TRUE(z.Start());
     HWND w = z.WaitForWindow();
-    ASSERT_NE(nullptr, w);
+    ASSERT_NE(nullptr, w) << "the program's window did not appear";
     ASSERT_TRUE(WaitForTrayIcon(w, true));
 
     ASSERT_TRUE(RemoveTrayIcon(w)) << "could not take the icon away";

@@ -19,8 +19,6 @@
 
 namespace {
 
-DWORD const Patience = 10000;
-
 template <typename Find>
 HWND WaitFor(Find find)
 {

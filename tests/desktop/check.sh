@@ -59,15 +59,15 @@ print(" ".join(str(top + (r[0] + r[-1]) // 2) for r in rows if len(r) >= 5))
 ' "$((top + 4))"
 }
 
-# Retries a command until it succeeds, for up to 10 seconds: the screen is
-# drawn a little after the Windows side reports a window.
+# Retries a command until it succeeds, for up to a minute: the screen is
+# drawn a little after the Windows side reports a window, and much later on a
+# loaded machine.
 retry() {
-    local _
-    for _ in $(seq 100); do
-        "$@" && return 0
+    local end=$((SECONDS + 60))
+    until "$@"; do
+        [ $SECONDS -lt $end ] || return 1
         sleep 0.1
     done
-    return 1
 }
 
 probe close >/dev/null || true

@@ -40,7 +40,7 @@ bool FileExists(const std::string& path)
 // A process that was just ended may hold its image for a moment longer.
 static void DeleteSoon(const std::string& path)
 {
-    WaitUntil([&] { return DeleteFileA(path.c_str()) || !FileExists(path); }, 5000);
+    WaitUntil([&] { return DeleteFileA(path.c_str()) || !FileExists(path); }, Patience);
 }
 
 FixtureCopy::FixtureCopy(const std::string& fixture, const std::string& folder,
@@ -134,7 +134,7 @@ DWORD WINAPI NoticeRecorder::Run(void* self)
             me->onShown_();
         size_t next = me->seen_.size();
         int button = next < me->buttons_.size() ? me->buttons_[next] : me->otherwise_;
-        Notice notice = AnswerNotice(button, 5000);
+        Notice notice = AnswerNotice(button, Patience);
         if (notice.shown)
             me->seen_.push_back(notice);
     }

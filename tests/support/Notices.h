@@ -2,6 +2,7 @@
 // a user would: by the caption, the text and the buttons of the real box.
 #pragma once
 #include <windows.h>
+#include "Wait.h"
 #include <string>
 
 struct Notice {
@@ -21,7 +22,7 @@ bool RunningOnWine();
 // Waits for a message box captioned "Quillane Zorvane", reads it, presses
 // `button` (IDOK, IDYES, IDNO, IDCANCEL), or closes it with WM_CLOSE when
 // `button` is 0, and waits for it to go away.
-Notice AnswerNotice(int button, DWORD timeoutMs = 10000);
+Notice AnswerNotice(int button, DWORD timeoutMs = Patience);
 
 // Reads the notice on the screen, once one appears within the time given;
 // leaves it there. `shown` is false when none appeared.
@@ -34,7 +35,7 @@ bool NoticeAppears(DWORD timeoutMs);
 // blocks in a modal box on the calling thread.
 class NoticeAnswerer {
 public:
-    explicit NoticeAnswerer(int button, DWORD timeoutMs = 10000);
+    explicit NoticeAnswerer(int button, DWORD timeoutMs = Patience);
     ~NoticeAnswerer();
     NoticeAnswerer(const NoticeAnswerer&) = delete;
     NoticeAnswerer& operator=(const NoticeAnswerer&) = delete;

@@ -2,6 +2,7 @@
 // outside the code under test, with the platform's own calls.
 #pragma once
 #include <windows.h>
+#include "Wait.h"
 #include <string>
 #include <vector>
 
@@ -95,4 +96,4 @@ private:
 };
 
 // Polls until the autostart entry names `path`: the last thing a start does.
-bool WaitForAutostartEntry(const std::string& path, DWORD timeoutMs = 5000);
+bool WaitForAutostartEntry(const std::string& path, DWORD timeoutMs = Patience);

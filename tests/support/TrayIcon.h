@@ -3,6 +3,7 @@
 // (no flags) is allowed for any window, also for one of another process.
 #pragma once
 #include <windows.h>
+#include "Wait.h"
 #include <string>
 #include <vector>
 
@@ -10,7 +11,7 @@ bool TrayIconShown(HWND window, UINT id = 1226);
 // Takes the window's icon away, as a crashed or restarted Explorer does.
 bool RemoveTrayIcon(HWND window, UINT id = 1226);
 // Polls until the icon is there (shown true) or gone (shown false).
-bool WaitForTrayIcon(HWND window, bool shown, DWORD timeoutMs = 5000);
+bool WaitForTrayIcon(HWND window, bool shown, DWORD timeoutMs = Patience);
 
 // The texts of every tool of the notification area's tooltip windows: the
 // tips as the shell was given them, read out of the shell's own process.

@@ -9,3 +9,9 @@
 // passed, and tells whether it held. It is checked once more at the limit, so
 // a limit of 0 asks once.
 bool WaitUntil(const std::function<bool()>& condition, DWORD limitMs);
+
+// The limit for what must come: a window, a notice, an icon, an exit. A test
+// that passes never reaches it, so it can be generous; on a loaded machine a
+// Wine program can take many seconds to start. Waits for something that must
+// NOT come cannot end on a condition and use short limits of their own.
+constexpr DWORD Patience = 60000;

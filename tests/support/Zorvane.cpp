@@ -22,7 +22,7 @@ ZorvaneProcess::~ZorvaneProcess()
         return;
     if (HWND window = WaitForWindow(0))
         PostMessageA(window, WM_CLOSE, 0, 0);
-    WaitForExit(5000); // what is still running then is ended by force
+    WaitForExit(Patience); // what is still running then is ended by force
 }
 
 bool StartedProcess::Launch(const std::string& exe, const std::string& arguments,
@@ -49,7 +49,7 @@ void StartedProcess::End()
     if (!process_)
         return;
     TerminateProcess(process_, 1);
-    WaitForSingleObject(process_, 10000);
+    WaitForSingleObject(process_, Patience);
     CloseHandle(process_);
     process_ = nullptr;
     id_ = 0;
@@ -108,7 +108,7 @@ void CloseAllZorvanes()
         }
         PostMessageA(w, WM_CLOSE, 0, 0);
         if (HANDLE p = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, pid)) {
-            if (WaitForSingleObject(p, 5000) != WAIT_OBJECT_0)
+            if (WaitForSingleObject(p, Patience) != WAIT_OBJECT_0)
                 TerminateProcess(p, 1);
             CloseHandle(p);
         }
@@ -139,7 +139,7 @@ void EndProcess(DWORD id)
 {
     if (HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id)) {
         TerminateProcess(process, 1);
-        WaitForSingleObject(process, 5000);
+        WaitForSingleObject(process, Patience);
         CloseHandle(process);
     }
 }

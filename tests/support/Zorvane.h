@@ -1,6 +1,7 @@
 // Starts the built Zorvane.exe as a real process and watches it from outside.
 #pragma once
 #include <windows.h>
+#include "Wait.h"
 #include <string>
 #include <vector>
 
@@ -44,7 +45,7 @@ public:
         return Launch(exe, arguments, showCommand);
     }
     // The process's own window of class "Zorvane", once it exists.
-    HWND WaitForWindow(DWORD timeoutMs = 10000);
+    HWND WaitForWindow(DWORD timeoutMs = Patience);
 };
 
 // The ids of the running processes whose image has this base name.
