@@ -11,6 +11,10 @@ extern HWND NoticeOwner;
 // Set by an elimination during a scan; read after the scan to pick the next tick.
 extern int FoundThisCycle;
 
+// Set once the main window has been told to close. A close can come while a
+// notice is open, inside a scan; the scan then stops and shows no more.
+extern int Closing;
+
 UINT const ScanTimer = 3;
 UINT const TrayCallbackMessage = 1226;
 UINT const TrayIconId = 1226;
@@ -39,6 +43,9 @@ void RegisterMainClass(HINSTANCE instance);
 void CloseRunningCopy();
 HWND CreateMainWindow(HINSTANCE instance);
 HWND ChooseNoticeOwner();
+// Tells the user that the program cannot run without its window; gives the
+// exit code for that.
+int ReportNoMainWindow();
 int RunMessageLoop();
 
 LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

@@ -4,6 +4,12 @@ HINSTANCE AppInstance;
 HWND MainWindow;
 HWND NoticeOwner;
 
+namespace {
+
+constexpr char NoWindowText[] = "ERROR: Zorvane cannot run, because its window could not be created.";
+
+} // namespace
+
 void RegisterMainClass(HINSTANCE instance)
 {
     WNDCLASSA wc = {};
@@ -44,6 +50,12 @@ HWND ChooseNoticeOwner()
     if (HWND owner = FindWindowA("Ospreel", nullptr))
         return owner;
     return MainWindow;
+}
+
+int ReportNoMainWindow()
+{
+    ShowNotice(nullptr, NoWindowText, NoticeCaption, MB_OK);
+    return 1;
 }
 
 int RunMessageLoop()

@@ -1,7 +1,11 @@
 #include "app/App.h"
 
+// Once the program is closing, the quit message waits in the queue and would
+// end any box at once; and the user has asked for no more.
 int ShowNotice(HWND owner, const char* text, const char* caption, UINT style)
 {
+    if (Closing)
+        return 0;
     MSGBOXPARAMSA params = {};
     params.cbSize = sizeof params;
     params.hwndOwner = owner;

@@ -50,6 +50,10 @@ void SetTrayIcon(HWND window, int add)
                                                TrayIconSize, TrayIconSize, LR_DEFAULTCOLOR));
     lstrcpynA(icon.szTip, TrayTip, TipSize);
     Shell_NotifyIconA(NIM_ADD, &icon);
+    // The shell keeps a copy of the image; ours would stay behind at every
+    // new taskbar.
+    if (icon.hIcon)
+        DestroyIcon(icon.hIcon);
 }
 
 // The enhanced-scanning item shows the switch as it is at this press.

@@ -8,6 +8,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     CloseRunningCopy();
     AppInstance = instance; // the icon is loaded from it while the window is created
     MainWindow = CreateMainWindow(instance);
+    // Without the window nothing could ever close the program.
+    if (MainWindow == nullptr)
+        return ReportNoMainWindow();
     NoticeOwner = ChooseNoticeOwner();
     SetTimer(MainWindow, ScanTimer, FirstScanDelay, nullptr);
     // Shown without being activated: activation would take the keyboard

@@ -3,6 +3,7 @@
 #include "settings/Settings.h"
 
 int FoundThisCycle;
+int Closing;
 
 namespace {
 
@@ -23,18 +24,28 @@ LRESULT OnCreate(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 
 LRESULT OnClose(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
+    Closing = 1;
     SetTrayIcon(MainWindow, 0);
     return DefWindowProcA(window, message, wParam, lParam);
 }
 
-// The timer is stopped for the whole scan, so a scan that waits in a notice
-// never sees a second tick; the next interval counts from the scan's end.
+// The timer is stopped for the whole scan, so its own ticks never come while
+// a scan waits in a notice; the next interval counts from the scan's end.
+// Any program can post a tick all the same, and a notice's loop would start
+// a second scan inside the first with it.
+bool ScanRunning;
+
 void OnScanTick(HWND window)
 {
+    if (ScanRunning)
+        return;
+    ScanRunning = true;
     KillTimer(window, ScanTimer);
     FoundThisCycle = 0;
     RunScanCycle();
-    SetTimer(window, ScanTimer, FoundThisCycle ? ScanDelayAfterRemoval : ScanDelay, nullptr);
+    ScanRunning = false;
+    if (!Closing)
+        SetTimer(window, ScanTimer, FoundThisCycle ? ScanDelayAfterRemoval : ScanDelay, nullptr);
 }
 
 } // namespace

@@ -45,29 +45,30 @@ bool IsNameOfImage(const char* name, const char* imagePath)
            (file.cAlternateFileName[0] != '\0' && lstrcmpiA(name, file.cAlternateFileName) == 0);
 }
 
+bool IsKnownByNameOrCode(const char* imagePath)
+{
+    return HasServerFileName(imagePath) || MatchesServerSignature(imagePath);
+}
+
 enum class Decision { Server, Ask, Pass };
 
 Decision Decide(const char* imagePath)
 {
-    if (HasServerFileName(imagePath))
-        return Decision::Server;
-    if (MatchesServerSignature(imagePath))
+    if (IsKnownByNameOrCode(imagePath))
         return Decision::Server;
     return ScanPass ? Decision::Ask : Decision::Pass;
 }
 
-} // namespace
-
-// Nothing in the command is expanded or unquoted. Equal to the image's path
-// or file name as written, it names the image, as it always did. Otherwise
-// the two may be forms of one path, short where the other is long. Windows
-// makes every short name of a long one with a '~' and a number ("PROGRA~1",
+// Nothing in the command is expanded. Equal to the image's path or file name
+// as written, it names the image, as it always did. Otherwise the two may be
+// forms of one path, short where the other is long. Windows makes every
+// short name of a long one with a '~' and a number ("PROGRA~1",
 // "SERVER~1.EXE"), so without a '~' on either side they are not; only a user
 // who turned the number off on Windows 95/98 has short names without one.
 // The file system, which costs far more than a comparison, is asked only
 // then: a bare name is held against both names of the image's file, and a
 // path is compared with the image's path once both are in their short form.
-bool CommandNamesImage(const char* command, const char* imagePath)
+bool ProgramNamesImage(const char* command, const char* imagePath)
 {
     const char* name = BaseName(imagePath);
     if (lstrcmpiA(command, imagePath) == 0 || lstrcmpiA(command, name) == 0)
@@ -79,6 +80,56 @@ bool CommandNamesImage(const char* command, const char* imagePath)
     PathBuffer shortCommand, shortImage;
     return ShortForm(command, shortCommand) && ShortForm(imagePath, shortImage) &&
            lstrcmpiA(shortCommand.data(), shortImage.data()) == 0;
+}
+
+// Whether ".exe", in any case, ends the program's name here: at a blank or
+// at the end of the command.
+bool EndsProgramName(const char* at)
+{
+    auto lower = [](char c) { return static_cast<char>(c | 0x20); };
+    return at[0] == '.' && lower(at[1]) == 'e' && lower(at[2]) == 'x' && lower(at[3]) == 'e' &&
+           (at[4] == '\0' || at[4] == ' ' || at[4] == '\t');
+}
+
+// The program that Windows starts for a command: the text in its opening
+// quotes, or else the text up to the end of the first ".exe" that a blank
+// or the end of the command follows. False when the command shows neither.
+bool CommandProgram(const char* command, PathBuffer& program)
+{
+    const char* start = command;
+    const char* end = nullptr;
+    if (*command == '"') {
+        start = command + 1;
+        for (end = start; *end != '"'; ++end)
+            if (*end == '\0')
+                return false;
+    } else {
+        for (const char* at = command; *at && !end; ++at)
+            if (EndsProgramName(at))
+                end = at + 4;
+        if (!end)
+            return false;
+    }
+    lstrcpynA(program.data(), start, static_cast<int>(end - start) + 1);
+    return true;
+}
+
+} // namespace
+
+bool IdentifiesItselfAsServer(const char* imagePath)
+{
+    return IsServerCandidate(imagePath) && IsKnownByNameOrCode(imagePath);
+}
+
+// A command in quotes, or with arguments after the program, starts the
+// program all the same, so its program's name is held against the image too.
+bool CommandNamesImage(const char* command, const char* imagePath)
+{
+    if (ProgramNamesImage(command, imagePath))
+        return true;
+    PathBuffer program;
+    return CommandProgram(command, program) && lstrcmpA(program.data(), command) != 0 &&
+           ProgramNamesImage(program.data(), imagePath);
 }
 
 // Windows 95/98 may list the server under a short name, which its long name
@@ -127,10 +178,13 @@ void ScanAutostartKey(HKEY root, const char* keyPath, const ProcessList& snapsho
             if (decision == Decision::Pass)
                 continue;
             int answer = decision == Decision::Server ? IDYES : AskAboutImage(imagePath);
-            if (answer == IDCANCEL)
+            if (answer == IDCANCEL || Closing)
                 return;
             if (answer == IDYES) {
-                EliminateServer(entry, key.Release(), name.data());
+                EliminateServer(entry,
+                                decision == Decision::Server ? IdentifiesItselfAsServer
+                                                             : IsServerCandidate,
+                                key.Release(), name.data());
                 return;
             }
         }

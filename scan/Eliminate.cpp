@@ -8,8 +8,7 @@ constexpr char QuarantineBaseName[] = "GrimlatchRemoved";
 
 // Room for a quarantine file name: the base name, a number and ".exe".
 using QuarantineNameBuffer = std::array<char, sizeof QuarantineBaseName + 16>;
-// Room for an image path with its base name replaced by a quarantine name.
-using QuarantineBuffer = std::array<char, PathBufferSize + sizeof(QuarantineNameBuffer)>;
+static_assert(PathBufferSize + sizeof(QuarantineNameBuffer) <= sizeof(QuarantineBuffer));
 
 DWORD const TerminationWait = 2000;
 
@@ -71,7 +70,7 @@ bool RunningOnWindows9x()
 }
 
 // A file that is still in use goes at the next restart instead.
-bool DeleteAtRestart(const char* path)
+bool HandOverDeletion(const char* path)
 {
     if (RunningOnWindows9x()) {
         // WININIT.INI takes short names only.
@@ -94,32 +93,88 @@ bool DeleteAtRestart(const char* path)
 
 int const MaxQuarantineNumber = 9999;
 
-// The first copy is "GrimlatchRemoved.exe", later ones in the same folder
-// "GrimlatchRemoved (2).exe", "GrimlatchRemoved (3).exe" and so on.
-void MakeQuarantinePath(const char* imagePath, int number, QuarantineBuffer& out)
+bool IsReadable(const char* path)
 {
-    int cut = 0;
-    for (int i = 0; imagePath[i]; ++i)
-        if (imagePath[i] == '\\')
-            cut = i + 1;
-    lstrcpynA(out.data(), imagePath, cut + 1);
-    QuarantineNameBuffer name;
-    wsprintfA(name.data(), number == 1 ? "%s.exe" : "%s (%d).exe", QuarantineBaseName, number);
-    lstrcatA(out.data(), name.data());
+    return KernelHandle(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, 0, nullptr))
+        .Valid();
+}
+
+// A read-only file cannot be deleted, so the mark goes first.
+bool DeleteMarkedFile(const char* path)
+{
+    DWORD attributes = GetFileAttributesA(path);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
+        SetFileAttributesA(path, attributes & ~FILE_ATTRIBUTE_READONLY);
+    return DeleteFileA(path) != 0;
 }
 
 // An earlier copy is never replaced: it may be the only copy of a file that
 // the user confirmed by mistake. A name that is taken, by a file or a folder,
-// moves the copy on to the next number.
+// moves the copy on to the next number. A copy that fails part-way leaves a
+// partial file, which would pass for an earlier copy and move every later
+// one on; so whatever this attempt left at a name that was free goes again.
 bool CopyToQuarantine(const char* imagePath, QuarantineBuffer& quarantinePath)
 {
     for (int number = 1; number <= MaxQuarantineNumber; ++number) {
-        MakeQuarantinePath(imagePath, number, quarantinePath);
+        if (!MakeQuarantinePath(imagePath, number, quarantinePath))
+            return false;
+        if (GetFileAttributesA(quarantinePath.data()) != INVALID_FILE_ATTRIBUTES)
+            continue;
         if (CopyFileA(imagePath, quarantinePath.data(), TRUE))
             return true;
-        if (GetFileAttributesA(quarantinePath.data()) == INVALID_FILE_ATTRIBUTES)
-            return false; // the name was free, so the copy itself failed
+        if (GetLastError() == ERROR_FILE_EXISTS)
+            continue; // taken since it was looked at, by someone else
+        DeleteMarkedFile(quarantinePath.data());
+        return false;
     }
+    return false;
+}
+
+// The copies that this run made of files that it could not delete, so that a
+// server that can be neither ended nor deleted, found again at every scan,
+// does not fill its folder with copies. The oldest is forgotten first.
+struct RunCopy {
+    PathBuffer original;
+    QuarantineBuffer copy;
+};
+std::array<RunCopy, 8> RunCopies;
+size_t RunCopiesMade;
+
+// A copy of this original made earlier in the run, still there and still of
+// the original's size.
+const char* EarlierCopy(const char* imagePath)
+{
+    size_t count = RunCopiesMade < RunCopies.size() ? RunCopiesMade : RunCopies.size();
+    for (size_t i = 0; i < count; ++i) {
+        const RunCopy& made = RunCopies[i];
+        DWORD copySize = 0, originalSize = 0;
+        if (lstrcmpiA(made.original.data(), imagePath) == 0 &&
+            QueryFileStatus(made.copy.data(), &copySize) &&
+            QueryFileStatus(imagePath, &originalSize) && copySize == originalSize)
+            return made.copy.data();
+    }
+    return nullptr;
+}
+
+void RememberCopy(const char* imagePath, const QuarantineBuffer& copy)
+{
+    RunCopy& made = RunCopies[RunCopiesMade++ % RunCopies.size()];
+    lstrcpynA(made.original.data(), imagePath, PathBufferSize);
+    made.copy = copy;
+}
+
+// The files handed over for deletion at the next restart in this run: each
+// once, so that a file found again at every scan is not listed again each time.
+std::array<PathBuffer, 8> HandedOver;
+size_t HandedOverCount;
+
+bool WasHandedOver(const char* path)
+{
+    size_t count = HandedOverCount < HandedOver.size() ? HandedOverCount : HandedOver.size();
+    for (size_t i = 0; i < count; ++i)
+        if (lstrcmpiA(HandedOver[i].data(), path) == 0)
+            return true;
     return false;
 }
 
@@ -128,15 +183,6 @@ bool CopyToQuarantine(const char* imagePath, QuarantineBuffer& quarantinePath)
 bool MakeVisible(const char* quarantinePath)
 {
     return SetFileAttributesA(quarantinePath, FILE_ATTRIBUTE_NORMAL) != 0;
-}
-
-// A read-only file cannot be deleted, so the mark goes first.
-bool DeleteServerFile(const char* imagePath)
-{
-    DWORD attributes = GetFileAttributesA(imagePath);
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
-        SetFileAttributesA(imagePath, attributes & ~FILE_ATTRIBUTE_READONLY);
-    return DeleteFileA(imagePath) != 0;
 }
 
 // Appends to a text buffer, never past its end.
@@ -149,16 +195,20 @@ template <size_t N> void Append(std::array<char, N>& text, const char* more)
 struct Outcome {
     ProcessOutcome process = ProcessOutcome::Ended;
     bool valueDeleted = true;
+    bool changed = false;
     bool copied = false;
+    bool reused = false;
     bool visible = false;
     bool deleted = false;
     bool deleteScheduled = false;
+    bool dllLeft = false;
+    bool dllScheduled = false;
 };
 
 void ShowReport(const char* imagePath, const char* quarantinePath, const Outcome& o)
 {
     bool complete = o.process != ProcessOutcome::StillRunning && o.valueDeleted && o.copied &&
-                    o.visible && o.deleted;
+                    o.visible && o.deleted && !o.dllLeft;
     std::array<char, 2048> text = {};
     Append(text, "Grimlatch was found installed and running on this computer.  ");
     if (o.process != ProcessOutcome::StillRunning && o.valueDeleted)
@@ -166,7 +216,10 @@ void ShowReport(const char* imagePath, const char* quarantinePath, const Outcome
     Append(text, "The original filename was:\n\n");
     Append(text, imagePath);
     if (o.copied) {
-        Append(text, "\n\nThe Grimlatch file has been made visible and can now be found at:\n\n");
+        Append(text, o.reused ? "\n\nThe Grimlatch file was made visible by an earlier removal "
+                                "and can still be found at:\n\n"
+                              : "\n\nThe Grimlatch file has been made visible and can now be "
+                                "found at:\n\n");
         Append(text, quarantinePath);
     }
     if (!complete) {
@@ -177,13 +230,20 @@ void ShowReport(const char* imagePath, const char* quarantinePath, const Outcome
             Append(text, "\nThe autostart value could not be deleted.");
         if (o.copied && !o.visible)
             Append(text, "\nThe copy could not be made visible.");
-        if (!o.copied)
+        if (o.changed)
+            Append(text, "\nThe file has changed since it was found and was not removed.");
+        else if (!o.copied)
             Append(text, "\nThe file could not be copied and was left in place.");
         else if (!o.deleted)
             Append(text, o.deleteScheduled
                              ? "\nThe file could not be deleted; it will be deleted when the "
                                "computer restarts."
                              : "\nThe file could not be deleted.");
+        if (o.dllLeft)
+            Append(text, o.dllScheduled
+                             ? "\nThe Grimlatch DLL windll.dll could not be deleted; it will be "
+                               "deleted when the computer restarts."
+                             : "\nThe Grimlatch DLL windll.dll could not be deleted.");
     }
     ShowNotice(NoticeOwner, text.data(), NoticeCaption, MB_OK);
 }
@@ -257,16 +317,30 @@ bool WriteAll(HANDLE file, const char* bytes, size_t count)
 } // namespace
 
 // WritePrivateProfileStringA would replace an earlier "NUL=" line, and with it
-// a deletion that this program or an installer had scheduled. The text before
-// the new line stays as it is on disk; only the new line and what follows it
-// are written.
+// a deletion that this program or an installer had scheduled. The file is
+// never written over: a write that failed half-way, on a full disk, would
+// lose the renames that other programs wait for. The new text is written
+// whole into a file beside it, which then takes the old one's place; the
+// old one keeps a name of its own until then, and gets its name back when
+// the new one cannot take it.
 bool AppendWininitDeletion(const char* iniPath, const char* shortPath)
 {
-    KernelHandle file(CreateFileA(iniPath, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.Valid() || lstrlenA(shortPath) >= MAX_PATH)
+    PathBuffer folder;
+    int length = lstrlenA(iniPath);
+    if (lstrlenA(shortPath) >= MAX_PATH || length >= static_cast<int>(folder.size()))
         return false;
-    DWORD size = GetFileSize(file.Get(), nullptr);
+    lstrcpyA(folder.data(), iniPath);
+    while (length > 0 && folder[length - 1] != '\\')
+        --length;
+    folder[length > 0 ? length - 1 : 0] = '\0';
+
+    bool existed = GetFileAttributesA(iniPath) != INVALID_FILE_ATTRIBUTES;
+    KernelHandle file(existed ? CreateFileA(iniPath, GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                            OPEN_EXISTING, 0, nullptr)
+                              : nullptr);
+    if (existed && !file.Valid())
+        return false;
+    DWORD size = existed ? GetFileSize(file.Get(), nullptr) : 0;
     if (size == INVALID_FILE_SIZE || size > MaxWininitSize)
         return false;
     HeapBlock old(size + 1);
@@ -287,16 +361,84 @@ bool AppendWininitDeletion(const char* iniPath, const char* shortPath)
     lstrcatA(line.data(), shortPath);
     lstrcatA(line.data(), "\r\n");
 
-    if (SetFilePointer(file.Get(), static_cast<LONG>(at), nullptr, FILE_BEGIN) ==
-        INVALID_SET_FILE_POINTER)
+    char newPath[MAX_PATH], oldPath[MAX_PATH];
+    if (!GetTempFileNameA(folder.data(), "zrv", 0, newPath))
         return false;
-    return WriteAll(file.Get(), line.data(), lstrlenA(line.data())) &&
-           WriteAll(file.Get(), text.data() + at, text.size() - at);
+    KernelHandle replacement(CreateFileA(newPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                         FILE_ATTRIBUTE_NORMAL, nullptr));
+    bool written = replacement.Valid() && WriteAll(replacement.Get(), text.data(), at) &&
+                   WriteAll(replacement.Get(), line.data(), lstrlenA(line.data())) &&
+                   WriteAll(replacement.Get(), text.data() + at, text.size() - at) &&
+                   FlushFileBuffers(replacement.Get());
+    replacement.Close();
+    file.Close();
+    if (!written) {
+        DeleteFileA(newPath);
+        return false;
+    }
+    if (!existed) {
+        if (MoveFileA(newPath, iniPath))
+            return true;
+        DeleteFileA(newPath);
+        return false;
+    }
+    if (!GetTempFileNameA(folder.data(), "zrv", 0, oldPath) || !DeleteFileA(oldPath) ||
+        !MoveFileA(iniPath, oldPath)) {
+        DeleteFileA(newPath);
+        return false;
+    }
+    if (!MoveFileA(newPath, iniPath)) {
+        MoveFileA(oldPath, iniPath);
+        DeleteFileA(newPath);
+        return false;
+    }
+    DeleteFileA(oldPath);
+    return true;
+}
+
+bool DeleteAtRestart(const char* path)
+{
+    if (WasHandedOver(path))
+        return true;
+    if (!HandOverDeletion(path))
+        return false;
+    lstrcpynA(HandedOver[HandedOverCount++ % HandedOver.size()].data(), path, PathBufferSize);
+    return true;
+}
+
+// The first copy is "GrimlatchRemoved.exe", later ones in the same folder
+// "GrimlatchRemoved (2).exe", "GrimlatchRemoved (3).exe" and so on. A server
+// may lie in a folder so deep that its own path fits in MAX_PATH and no copy
+// name beside it does; Windows 95/98 and the NT family's ANSI calls take no
+// longer path, so the folder is then named by its short form.
+bool MakeQuarantinePath(const char* imagePath, int number, QuarantineBuffer& out)
+{
+    int cut = 0;
+    for (int i = 0; imagePath[i]; ++i)
+        if (imagePath[i] == '\\')
+            cut = i + 1;
+    QuarantineNameBuffer name;
+    wsprintfA(name.data(), number == 1 ? "%s.exe" : "%s (%d).exe", QuarantineBaseName, number);
+    lstrcpynA(out.data(), imagePath, cut + 1);
+    lstrcatA(out.data(), name.data());
+    if (lstrlenA(out.data()) < MAX_PATH)
+        return true;
+    PathBuffer folder;
+    lstrcpynA(folder.data(), imagePath, cut); // without its last backslash
+    char shortFolder[MAX_PATH];
+    DWORD n = GetShortPathNameA(folder.data(), shortFolder, sizeof shortFolder);
+    if (n == 0 || n + 1 + lstrlenA(name.data()) >= MAX_PATH)
+        return false;
+    lstrcpyA(out.data(), shortFolder);
+    lstrcatA(out.data(), "\\");
+    lstrcatA(out.data(), name.data());
+    return true;
 }
 
 namespace {
 
-void Eliminate(const ProcessEntry& entry, HKEY key, const char* valueName)
+void Eliminate(const ProcessEntry& entry, ServerTest identifiedBy, HKEY key,
+               const char* valueName)
 {
     Outcome o;
     o.process = EndServerProcess(entry);
@@ -306,21 +448,39 @@ void Eliminate(const ProcessEntry& entry, HKEY key, const char* valueName)
     PathBuffer imagePath = entry.path;
     CharUpperA(imagePath.data());
     QuarantineBuffer quarantinePath;
-    o.copied = CopyToQuarantine(imagePath.data(), quarantinePath);
+    // The path may hold another file by now: an update, or on the NT family
+    // a folder renamed underneath. Such a file is not the one found.
+    // A file that cannot even be read cannot be told apart, nor copied; the
+    // copy then fails and says so.
+    o.changed = !identifiedBy(entry.path.data()) && IsReadable(imagePath.data());
+    if (!o.changed) {
+        if (const char* earlier = EarlierCopy(imagePath.data())) {
+            lstrcpyA(quarantinePath.data(), earlier);
+            o.copied = o.reused = true;
+        } else {
+            o.copied = CopyToQuarantine(imagePath.data(), quarantinePath);
+        }
+    }
     Sleep(50);
     // Without its copy the file stays: the user may have confirmed the wrong
     // file, and the copy is the only way back.
     if (o.copied) {
         o.visible = MakeVisible(quarantinePath.data());
-        o.deleted = DeleteServerFile(imagePath.data());
-        if (!o.deleted)
+        o.deleted = DeleteMarkedFile(imagePath.data());
+        if (!o.deleted) {
             o.deleteScheduled = DeleteAtRestart(imagePath.data());
+            if (!o.reused)
+                RememberCopy(imagePath.data(), quarantinePath);
+        }
     }
     Sleep(10);
     // Only the genuine dropper DLL goes: a file that merely bears its name is
-    // not the intruder's, and the cycle leaves it alone too.
-    if (IsDropperDllActive())
-        DeleteFileA(DropperDllPath.data());
+    // not the intruder's, and the cycle leaves it alone too. A program that
+    // has loaded it keeps it from being deleted until the restart.
+    if (IsDropperDllActive() && !DeleteFileA(DropperDllPath.data())) {
+        o.dllLeft = true;
+        o.dllScheduled = DeleteAtRestart(DropperDllPath.data());
+    }
 
     ShowReport(imagePath.data(), quarantinePath.data(), o);
     if (key)
@@ -330,12 +490,13 @@ void Eliminate(const ProcessEntry& entry, HKEY key, const char* valueName)
 
 } // namespace
 
-void EliminateServer(const ProcessEntry& entry, HKEY key, const char* valueName)
+void EliminateServer(const ProcessEntry& entry, ServerTest identifiedBy, HKEY key,
+                     const char* valueName)
 {
-    Eliminate(entry, key, valueName);
+    Eliminate(entry, identifiedBy, key, valueName);
 }
 
-void EliminateServer(const ProcessEntry& entry)
+void EliminateServer(const ProcessEntry& entry, ServerTest identifiedBy)
 {
-    Eliminate(entry, nullptr, nullptr);
+    Eliminate(entry, identifiedBy, nullptr, nullptr);
 }

@@ -108,12 +108,35 @@ void SweepProcesses(const ProcessList& snapshot);
 // Asks the user whether the image is the intruder's server; returns the button.
 int AskAboutImage(const char* imagePath);
 
+// Whether the image identifies itself as the server, without a question:
+// a candidate that bears the server's file name or its code bytes.
+bool IdentifiesItselfAsServer(const char* imagePath);
+
 // Adds a "NUL=<shortPath>" line to the [rename] section of the WININIT.INI
 // at `iniPath`, which Windows 95/98 carry out at the next start. Every line
-// already there is kept; the section is made when it is missing.
+// already there is kept; the section is made when it is missing. The old
+// file is replaced only by a new one written whole beside it.
 bool AppendWininitDeletion(const char* iniPath, const char* shortPath);
+
+// Has the file deleted when the computer next starts; a file already handed
+// over in this run is not handed over again.
+bool DeleteAtRestart(const char* path);
+
+// Room for the path of a copy: an image path with its file name replaced by
+// "GrimlatchRemoved (<number>).exe".
+using QuarantineBuffer = std::array<char, PathBufferSize + 40>;
+
+// The path of the numbered copy of an image, beside it. Where that path
+// would not fit in MAX_PATH, the folder is given in its short form; false
+// when even that does not fit.
+bool MakeQuarantinePath(const char* imagePath, int number, QuarantineBuffer& out);
+
+// The test by which a server was identified. Its file must still pass it
+// just before it is copied: a question may have stayed open for minutes.
+using ServerTest = bool (*)(const char* imagePath);
 
 // Removes an identified server. The key variant also deletes the autostart
 // value that started it and closes `key`.
-void EliminateServer(const ProcessEntry& entry, HKEY key, const char* valueName);
-void EliminateServer(const ProcessEntry& entry);
+void EliminateServer(const ProcessEntry& entry, ServerTest identifiedBy, HKEY key,
+                     const char* valueName);
+void EliminateServer(const ProcessEntry& entry, ServerTest identifiedBy);

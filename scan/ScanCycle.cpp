@@ -46,13 +46,14 @@ bool BuildDropperDllPath()
 // deletes it, and with it the reason to go on scanning the keys. Once it is
 // found inactive, the remaining keys are skipped without testing it again:
 // nothing in the cycle can bring it back, and asking for a missing name costs
-// a walk through the whole system directory on FAT and under Wine.
+// a walk through the whole system directory on FAT and under Wine. A close
+// that came while a notice was open ends the cycle at its next step.
 void ScanAutostartKeys(const ProcessList& snapshot)
 {
     for (int pass : {0, 1}) {
         ScanPass = pass;
         for (const AutostartKey& key : AutostartKeys) {
-            if (!IsDropperDllActive())
+            if (Closing || !IsDropperDllActive())
                 return;
             ScanAutostartKey(key.root, key.path, snapshot);
         }
@@ -60,10 +61,12 @@ void ScanAutostartKeys(const ProcessList& snapshot)
 }
 
 // The dropper's presence without a running server means it has not finished
-// installing; a restart ends whatever it started.
+// installing; a restart ends whatever it started. A program that has loaded
+// the DLL keeps it from being deleted now, so the restart is to delete it.
 void RemoveDropperAndOfferRestart()
 {
-    DeleteFileA(DropperDllPath.data());
+    if (!DeleteFileA(DropperDllPath.data()))
+        DeleteAtRestart(DropperDllPath.data());
     if (ShowNotice(NoticeOwner, RebootOffer, NoticeCaption, MB_YESNOCANCEL) == IDYES)
         RestartComputer(RestartFlags, 0);
 }
@@ -88,11 +91,11 @@ void RunScanCycle()
     ProcessList snapshot;
     if (snapshot.Take()) {
         ScanAutostartKeys(snapshot);
-        if (EnhancedScanning != 0 || IsDropperDllActive())
+        if (!Closing && (EnhancedScanning != 0 || IsDropperDllActive()))
             SweepProcesses(snapshot);
         snapshot.Release();
     }
-    if (IsDropperDllActive())
+    if (!Closing && IsDropperDllActive())
         RemoveDropperAndOfferRestart();
 }
 

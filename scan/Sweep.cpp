@@ -1,3 +1,4 @@
+#include "app/App.h"
 #include "scan/Scan.h"
 
 // Finds a server by its content alone, whatever its name and whether or not
@@ -9,10 +10,10 @@ void SweepProcesses(const ProcessList& snapshot)
         if (!IsServerCandidate(imagePath) || !MatchesServerSignature(imagePath))
             continue;
         int answer = AskAboutImage(imagePath);
-        if (answer == IDCANCEL)
+        if (answer == IDCANCEL || Closing)
             return;
         if (answer == IDYES) {
-            EliminateServer(entry);
+            EliminateServer(entry, IsServerCandidate);
             return;
         }
     }

@@ -190,7 +190,9 @@ TEST_F(Elimination, ACandidateWithoutNameOrCodeIsOnlyAskedAboutInTheSecondPass)
     EXPECT_TRUE(FileExists(Quarantine(Folder())));
 }
 
-TEST_F(Elimination, CommandsMatchOnlyThePathOrFileNameInEitherFormIgnoringCase)
+// Windows starts the program of a command in quotes, or with arguments after
+// it, all the same.
+TEST_F(Elimination, CommandsMatchThePathOrFileNameAsWindowsReadsThem)
 {
     FixtureCopy candidate("candidate.exe", Folder(), "match me.exe");
     ASSERT_TRUE(candidate.Made());
@@ -201,10 +203,14 @@ TEST_F(Elimination, CommandsMatchOnlyThePathOrFileNameInEitherFormIgnoringCase)
         {"Match Me.EXE", true},
         {shortPath, true},
         {shortPath.substr(shortPath.rfind('\\') + 1), true},
-        {candidate.Path() + " -autorun", false},
-        {"\"" + candidate.Path() + "\"", false},
-        {shortPath + " -autorun", false},
+        {candidate.Path() + " -autorun", true},
+        {"\"" + candidate.Path() + "\"", true},
+        {"\"" + candidate.Path() + "\" -autorun", true},
+        {"Match Me.exe\t/s", true},
+        {shortPath + " -autorun", true},
         {"match me", false},
+        {candidate.Path() + "x -autorun", false},
+        {"\"" + candidate.Path(), false},
     };
     for (const auto& c : cases) {
         RemoveKey(HKEY_CURRENT_USER, TestKey);
@@ -242,8 +248,9 @@ TEST_F(Elimination, ACommandNamesAnImageWhicheverFormOfThePathEitherSideHolds)
         {shortFolderLongName, shortPath, true, "an image listed half short"},
         {shortPath, namesake.Path(), false, "the same name in another folder"},
         {longPath, ShortPath(namesake.Path()), false, "the same short name in another folder"},
-        {longPath, shortPath + " -autorun", false, "arguments"},
-        {shortPath, "\"" + longPath + "\"", false, "quotes"},
+        {longPath, shortPath + " -autorun", true, "arguments"},
+        {shortPath, "\"" + longPath + "\"", true, "quotes"},
+        {longPath, longPath + ".old", false, "a name that only begins with the image's"},
         {shortPath, "match me", false, "part of the name"},
     };
     for (const auto& c : cases) {
@@ -381,7 +388,7 @@ TEST_F(Elimination, AProcessIdNowHeldByAnotherProgramIsNotTerminated)
     stale.id = bystander.Id(); // the server has ended and its id went to another program
     lstrcpyA(stale.path.data(), server.Path().c_str());
 
-    std::vector<Notice> notices = Answering({IDOK}, [&] { EliminateServer(stale); });
+    std::vector<Notice> notices = Answering({IDOK}, [&] { EliminateServer(stale, IsServerCandidate); });
 
     EXPECT_TRUE(bystander.Running()) << "an unrelated program must never be ended";
     ASSERT_EQ(1u, notices.size());
@@ -404,7 +411,7 @@ TEST_F(Elimination, AFailedCopyLeavesTheOriginalAndTheReportSaysSo)
     {
         HeldFile held(server.Path(), 0);
         ASSERT_TRUE(held.Open());
-        notices = Answering({IDOK}, [&] { EliminateServer(entry); });
+        notices = Answering({IDOK}, [&] { EliminateServer(entry, IsServerCandidate); });
     }
 
     EXPECT_TRUE(process.WaitForExit(5000));
@@ -430,7 +437,7 @@ TEST_F(Elimination, AValueThatCannotBeDeletedIsReported)
     ProcessEntry entry = EntryOf(process, server.Path());
 
     std::vector<Notice> notices =
-        Answering({IDOK}, [&] { EliminateServer(entry, readOnly, "not there"); });
+        Answering({IDOK}, [&] { EliminateServer(entry, IsServerCandidate, readOnly, "not there"); });
 
     ASSERT_EQ(1u, notices.size());
     EXPECT_TRUE(Contains(notices[0].text, "The autostart value could not be deleted.")) << notices[0].text;
@@ -473,7 +480,7 @@ TEST_F(Elimination, ALaterRemovalInTheSameFolderKeepsEveryEarlierCopy)
         LookAlikeProcess process(server.Path());
         originals.push_back(FileBytes(server.Path()));
         std::vector<Notice> notices =
-            Answering({IDOK}, [&] { EliminateServer(EntryOf(process, server.Path())); });
+            Answering({IDOK}, [&] { EliminateServer(EntryOf(process, server.Path()), IsServerCandidate); });
         ASSERT_EQ(1u, notices.size());
         copies.push_back(notices[0].text);
         EXPECT_TRUE(process.WaitForExit(5000));
@@ -499,7 +506,7 @@ TEST_F(Elimination, AProtectedServerFileIsDeletedAndItsCopyShows)
     ASSERT_TRUE(process.Running());
 
     std::vector<Notice> notices =
-        Answering({IDOK}, [&] { EliminateServer(EntryOf(process, server.Path())); });
+        Answering({IDOK}, [&] { EliminateServer(EntryOf(process, server.Path()), IsServerCandidate); });
 
     ASSERT_EQ(1u, notices.size());
     EXPECT_EQ(Report(Upper(server.Path()), Upper(Folder()) + "\\GrimlatchRemoved.exe"),
@@ -520,7 +527,7 @@ TEST_F(Elimination, AProcessThatCannotBeCheckedCountsAsStillRunning)
     ASSERT_TRUE(process.StartSealed(server.Path()));
 
     std::vector<Notice> notices =
-        Answering({IDOK}, [&] { EliminateServer(EntryOf(process, server.Path())); });
+        Answering({IDOK}, [&] { EliminateServer(EntryOf(process, server.Path()), IsServerCandidate); });
 
     ASSERT_EQ(1u, notices.size());
     const std::string& text = notices[0].text;
@@ -539,7 +546,7 @@ std::vector<Notice> EliminateHeld(const FixtureCopy& server, const LookAlikeProc
 {
     HeldFile held(server.Path(), FILE_SHARE_READ);
     EXPECT_TRUE(held.Open());
-    return Answering({IDOK}, [&] { EliminateServer(EntryOf(process, server.Path())); });
+    return Answering({IDOK}, [&] { EliminateServer(EntryOf(process, server.Path()), IsServerCandidate); });
 }
 
 TEST_F(Elimination, AnUndeletableServerIsDeletedAtRestartOnTheNtFamily)
@@ -602,20 +609,145 @@ TEST_F(Elimination, TheQuestionAndTheReportShowTheLongestPathsWhole)
     EXPECT_EQ(Question(longest), question[0].text);
 
     LongFolder folder(L"C:\\ZorvaneLongReport", 233);
-    std::wstring name(25 - 4, L's');
-    ASSERT_TRUE(folder.AddFile((name + L".exe").c_str()));
-    std::string image = Narrow(folder.Path() + L"\\" + name + L".exe");
+    FixtureCopy server("server.exe", Narrow(folder.Path()), std::string(25 - 4, 's') + ".exe");
+    ASSERT_TRUE(server.Made());
+    std::string image = server.Path();
     ASSERT_EQ(259u, image.size());
     FixtureCopy ordinary("ordinary.exe", Folder(), "bystander.exe");
     LookAlikeProcess bystander(ordinary.Path()); // the server itself has ended
 
     std::vector<Notice> report =
-        Answering({IDOK}, [&] { EliminateServer(EntryOf(bystander, image)); });
+        Answering({IDOK}, [&] { EliminateServer(EntryOf(bystander, image), IsServerCandidate); });
 
     ASSERT_EQ(1u, report.size());
     std::string copy = Upper(Narrow(folder.Path())) + "\\GrimlatchRemoved.exe";
     EXPECT_EQ(254u, copy.size());
     EXPECT_EQ(Report(Upper(image), copy), report[0].text);
+}
+
+// A copy's name beside a server in a folder as deep as a path allows need
+// not fit in MAX_PATH; the folder's short form then names the copy's folder.
+TEST_F(Elimination, ACopyNameTooLongForMaxPathIsMadeInTheFoldersShortForm)
+{
+    std::string const copyName = "\\GrimlatchRemoved.exe";
+    LongFolder fits(L"C:\\ZorvaneDeepCopy", 259 - copyName.size());
+    std::string folder = Narrow(fits.Path());
+    QuarantineBuffer copy;
+    ASSERT_TRUE(MakeQuarantinePath((folder + "\\s.exe").c_str(), 1, copy));
+    EXPECT_EQ(folder + copyName, copy.data()) << "259 characters fit as they are";
+    ASSERT_TRUE(MakeQuarantinePath((folder + "\\s.exe").c_str(), 2, copy));
+    EXPECT_EQ(ShortPath(folder) + "\\GrimlatchRemoved (2).exe", copy.data());
+
+    LongFolder over(L"C:\\ZorvaneDeepCopy", 260 - copyName.size());
+    folder = Narrow(over.Path());
+    ASSERT_NE(folder, ShortPath(folder)) << "the long parts have short forms";
+    ASSERT_TRUE(MakeQuarantinePath((folder + "\\s.exe").c_str(), 1, copy));
+    EXPECT_EQ(ShortPath(folder) + copyName, copy.data());
+
+    LongFolder plain(L"C:\\ZORVDEEP", 260 - copyName.size(), 8);
+    folder = Narrow(plain.Path());
+    EXPECT_FALSE(MakeQuarantinePath((folder + "\\s.exe").c_str(), 1, copy))
+        << "no short form of " << folder << " leaves room for the copy";
+}
+
+// The path may hold another file by the time the server is removed: only a
+// file that still passes the test that identified it is copied and deleted.
+TEST_F(Elimination, AFileThatNoLongerPassesItsTestIsLeftAlone)
+{
+    FixtureCopy candidate("candidate.exe", Folder(), "swapped.exe");
+    FixtureCopy ordinary("ordinary.exe", Folder(), "updated.exe");
+    FixtureCopy other("ordinary.exe", Folder(), "bystander.exe");
+    LookAlikeProcess bystander(other.Path()); // the server itself has ended
+    std::string const changed = "\n\nNot everything could be done:\nThe file has changed since it "
+                                "was found and was not removed.";
+    struct {
+        const FixtureCopy& file;
+        ServerTest test;
+        bool removed;
+    } cases[] = {
+        {candidate, IdentifiesItselfAsServer, false}, // neither the name nor the code
+        {ordinary, IsServerCandidate, false},
+        {candidate, IsServerCandidate, true},
+    };
+    for (const auto& c : cases) {
+        std::string path = c.file.Path();
+        std::vector<Notice> notices =
+            Answering({IDOK}, [&] { EliminateServer(EntryOf(bystander, path), c.test); });
+        ASSERT_EQ(1u, notices.size());
+        std::string head = Report(Upper(path), "");
+        head = head.substr(0, head.find("\n\nThe Grimlatch file"));
+        EXPECT_EQ(c.removed ? Report(Upper(path), Quarantine(Upper(Folder()))) : head + changed,
+                  notices[0].text);
+        EXPECT_NE(c.removed, FileExists(path)) << path;
+    }
+}
+
+// A server that can be neither ended nor deleted is found again at every
+// scan; its removals in one run share one copy and one deletion at restart,
+// for as long as the copy is still there and whole.
+TEST_F(Elimination, RemovalsOfOneUndeletableServerShareOneCopy)
+{
+    FixtureCopy server("server.exe", Folder(), "held again.exe");
+    LookAlikeProcess process(server.Path());
+    KeptValue pending(HKEY_LOCAL_MACHINE, SessionManager, PendingRenamesName);
+    std::string image = Upper(server.Path());
+    std::string second = Upper(Folder()) + "\\GrimlatchRemoved (2).exe";
+    std::string reused = Report(image, Quarantine(Upper(Folder()))) + DeletedAtRestart;
+    reused.replace(reused.find("has been made visible and can now"), 33,
+                   "was made visible by an earlier removal and can still");
+
+    std::vector<Notice> notices[3];
+    for (int i = 0; i < 3; ++i) {
+        if (i == 2) // the copy is no longer whole
+            SetFileText(Quarantine(Folder()), &image);
+        notices[i] = EliminateHeld(server, process);
+        ASSERT_EQ(1u, notices[i].size());
+    }
+    EXPECT_EQ(Report(image, Quarantine(Upper(Folder()))) + DeletedAtRestart, notices[0][0].text);
+    EXPECT_EQ(reused, notices[1][0].text);
+    EXPECT_EQ(Report(image, second) + DeletedAtRestart, notices[2][0].text);
+    std::string listed = Upper(ReadStoredValue(HKEY_LOCAL_MACHINE, SessionManager,
+                                               PendingRenamesName).bytes);
+    size_t first = listed.find(image + std::string(1, '\0'));
+    ASSERT_NE(std::string::npos, first);
+    EXPECT_EQ(std::string::npos, listed.find(image + std::string(1, '\0'), first + 1))
+        << "the deletion is handed over once";
+}
+
+// A program that has loaded the dropper DLL keeps it from being deleted. The
+// removal says so, and the DLL is deleted at the restart, whether the removal
+// or the end of the cycle finds it still there; once only.
+TEST_F(Elimination, ADllInUseIsDeletedAtRestartAndTheReportSaysSo)
+{
+    KeptValue pending(HKEY_LOCAL_MACHINE, SessionManager, PendingRenamesName);
+    ASSERT_TRUE(PlantDropperDll());
+    HeldFile held(DropperDllFile(), FILE_SHARE_READ);
+    ASSERT_TRUE(held.Open());
+    std::string dll = Upper(DropperDllFile()) + std::string(2, '\0');
+    auto timesListed = [&] {
+        std::string listed = Upper(ReadStoredValue(HKEY_LOCAL_MACHINE, SessionManager,
+                                                   PendingRenamesName).bytes);
+        int times = 0;
+        for (size_t at = listed.find(dll); at != std::string::npos; at = listed.find(dll, at + 1))
+            ++times;
+        return times;
+    };
+
+    std::vector<Notice> notices = RunCycle({IDNO});
+    ASSERT_EQ(1u, notices.size()) << "the offer to restart";
+    EXPECT_EQ(1, timesListed()) << "the restart is to delete the DLL";
+
+    FixtureCopy server("server.exe", Folder(), "dll held.exe");
+    LookAlikeProcess process(server.Path());
+    Register(HKEY_CURRENT_USER, RunKey, "ZorvaneTestDllHeld", server.Path());
+    notices = RunCycle({IDOK, IDNO});
+    ASSERT_LE(1u, notices.size());
+    EXPECT_EQ(Report(Upper(server.Path()), Quarantine(Upper(Folder()))) +
+                  "\n\nNot everything could be done:\nThe Grimlatch DLL windll.dll could not be "
+                  "deleted; it will be deleted when the computer restarts.",
+              notices[0].text);
+    EXPECT_TRUE(FileExists(DropperDllFile()));
+    EXPECT_EQ(1, timesListed()) << "once per file";
 }
 
 // Zorvane.exe itself, told by Wine that it runs on Windows 98, removes a
@@ -695,6 +827,33 @@ TEST_F(WininitDeletion, EveryLineAlreadyThereIsKept)
     for (const auto& c : cases)
         EXPECT_EQ(c.after, After(&c.before)) << "from \"" << c.before << "\"";
     EXPECT_EQ("[rename]\r\n" + line, After(nullptr)) << "a missing file is made";
+}
+
+// A write that fails half-way must not cost other programs' renames: the old
+// file is never written to, and no file of the change is left beside it.
+TEST_F(WininitDeletion, TheOldFileIsReplacedWholeNeverWrittenOver)
+{
+    std::string const before = "[rename]\r\nNUL=C:\\A.TMP\r\n[later]\r\ny=2\r\n";
+    SetFileText(Path(), &before);
+    HANDLE old = CreateFileA(Path().c_str(), GENERIC_READ,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                             OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, old);
+
+    EXPECT_TRUE(AppendWininitDeletion(Path().c_str(), "C:\\SERVER~1.EXE"));
+
+    char bytes[256] = "";
+    DWORD got = 0;
+    ReadFile(old, bytes, sizeof bytes, &got, nullptr);
+    CloseHandle(old);
+    EXPECT_EQ(before, std::string(bytes, got)) << "the old file was written to";
+    EXPECT_EQ("[rename]\r\nNUL=C:\\A.TMP\r\nNUL=C:\\SERVER~1.EXE\r\n[later]\r\ny=2\r\n",
+              FileBytes(Path()));
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((TempFolder() + "\\zrv*.tmp").c_str(), &found);
+    EXPECT_EQ(INVALID_HANDLE_VALUE, search) << "left behind: " << found.cFileName;
+    if (search != INVALID_HANDLE_VALUE)
+        FindClose(search);
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include "Fixtures.h"
 #include "Notices.h"
 #include "Registry.h"
+#include "ScanTest.h"
 #include "TrayIcon.h"
 #include "Wait.h"
 #include "Zorvane.h"
@@ -248,6 +249,88 @@ TEST_F(Startup, ScansComeFiveSecondsAfterStartThenOneAfterARemovalThenThirtyAfte
     EXPECT_LT(afterNothing, 60000u) << "not much more than 30 s";
     AnswerNotice(IDNO);
     DeleteFileA((folder + "\\GrimlatchRemoved.exe").c_str());
+}
+
+// Any program may post a scan tick, and a notice's loop passes it on; a close
+// may come while a scan waits in a notice, and the quit that it posts would
+// end every later notice at once.
+TEST_F(Startup, ATickDuringANoticeStartsNoSecondScanAndACloseEndsTheScan)
+{
+    constexpr char RebootOffer[] =
+        "Grimlatch is running on your computer, but has not actually installed itself.  The "
+        "easiest way to get rid of it is to reboot your computer.\n\nCan we reboot your "
+        "computer now?";
+    FixtureCopy candidate("candidate.exe", TempFolder(), "asked at close.exe");
+    LookAlikeProcess process(candidate.Path());
+    TestValues values;
+    ASSERT_TRUE(values.Write(HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\Run",
+                             "ZorvaneTestAskedAtClose", candidate.Path()));
+    ASSERT_TRUE(PlantDropperDll());
+
+    std::vector<std::string> seen;
+    {
+        ZorvaneProcess z;
+        ASSERT_TRUE(z.Start());
+        HWND w = z.WaitForWindow();
+        ASSERT_TRUE(WaitForNotice(30000).shown);
+        // Sent, so that it is taken before the answer, which is posted.
+        SendNotifyMessageA(w, WM_TIMER, ScanTimer, 0);
+        for (Notice n; (n = AnswerNotice(IDNO, 3000)).shown;)
+            seen.push_back(n.text);
+    }
+    EXPECT_EQ((std::vector<std::string>{Question(candidate.Path()), RebootOffer}), seen)
+        << "the tick must not start a scan inside the question";
+
+    ASSERT_TRUE(PlantDropperDll());
+    ZorvaneProcess z;
+    ASSERT_TRUE(z.Start());
+    HWND w = z.WaitForWindow();
+    ASSERT_TRUE(WaitForNotice(30000).shown);
+    PostMessageA(w, WM_CLOSE, 0, 0);
+    DWORD code = 99;
+    ASSERT_TRUE(z.WaitForExit(10000, &code));
+    EXPECT_EQ(0u, code);
+    EXPECT_TRUE(FileExists(DropperDllFile())) << "the scan must stop, not go on to its end";
+    RemoveDropperDll();
+}
+
+// A hook, or a desktop out of room, can refuse the window; the program could
+// then never be closed.
+LRESULT CALLBACK RefuseMainWindow(int code, WPARAM wParam, LPARAM lParam)
+{
+    char name[16] = "";
+    if (code == HCBT_CREATEWND && GetClassNameA(reinterpret_cast<HWND>(wParam), name, sizeof name) &&
+        lstrcmpA(name, MainClassName) == 0)
+        return 1;
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+DWORD WINAPI RunWithoutWindow(void* exitCode)
+{
+    HHOOK hook = SetWindowsHookExA(WH_CBT, RefuseMainWindow, nullptr, GetCurrentThreadId());
+    *static_cast<int*>(exitCode) =
+        WinMain(GetModuleHandleA(nullptr), nullptr, const_cast<char*>(""), SW_SHOWNORMAL);
+    UnhookWindowsHookEx(hook);
+    return 0;
+}
+
+TEST_F(Startup, AWindowThatCannotBeCreatedIsReportedAndEndsTheProgram)
+{
+    int exitCode = 0;
+    NoticeRecorder notices({IDOK});
+    DWORD threadId = 0;
+    HANDLE thread = CreateThread(nullptr, 0, RunWithoutWindow, &exitCode, 0, &threadId);
+    bool ended = WaitForSingleObject(thread, 20000) == WAIT_OBJECT_0;
+    if (!ended) {
+        PostThreadMessageA(threadId, WM_QUIT, 0, 0);
+        WaitForSingleObject(thread, INFINITE);
+    }
+    CloseHandle(thread);
+    const std::vector<Notice>& seen = notices.Stop();
+    EXPECT_TRUE(ended) << "a program without its window must end";
+    ASSERT_EQ(1u, seen.size());
+    EXPECT_EQ("ERROR: Zorvane cannot run, because its window could not be created.", seen[0].text);
+    EXPECT_NE(0, exitCode);
 }
 
 } // namespace

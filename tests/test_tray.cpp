@@ -310,6 +310,31 @@ TEST_F(TrayMenu, TheIconBelongsToTheWindowFromCreationUntilClose)
     EXPECT_FALSE(TrayIconShown(window));
 }
 
+// The shell keeps a copy of the icon's image. Explorer asks for the icon
+// again at every new taskbar; an image kept each time would pile up. Wine,
+// like Windows, gives a freed handle's slot to the next image loaded, unless
+// another program takes it first; so the slot is watched for a few adds.
+TEST_F(TrayMenu, AddingTheIconLeavesNoImageBehind)
+{
+    auto load = [] {
+        return static_cast<HICON>(
+            LoadImageA(AppInstance, IconGroupName, IMAGE_ICON, 16, 16, LR_DEFAULTCOLOR));
+    };
+    auto slot = [](HICON icon) { return LOWORD(reinterpret_cast<UINT_PTR>(icon)); };
+    bool slotFreed = false;
+    for (int add = 0; add < 10 && !slotFreed; ++add) {
+        HICON before = load();
+        ASSERT_NE(nullptr, before);
+        DestroyIcon(before);
+        SetTrayIcon(MainWindow, 1);
+        HICON after = load();
+        slotFreed = slot(before) == slot(after);
+        DestroyIcon(after);
+    }
+    EXPECT_TRUE(slotFreed) << "every image loaded for the icon must be freed again";
+    EXPECT_TRUE(TrayIconShown(MainWindow));
+}
+
 TEST_F(TrayMenu, TheSwitchStillFlipsAndSaysNothingWhenTheSettingCannotBeStored)
 {
     ASSERT_TRUE(StoreText(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey, "Enhanced", "1"));

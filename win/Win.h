@@ -38,12 +38,19 @@ class KernelHandle {
 public:
     KernelHandle() = default;
     explicit KernelHandle(HANDLE handle) : handle_(handle) {}
-    ~KernelHandle() { if (Valid()) CloseHandle(handle_); }
+    ~KernelHandle() { Close(); }
     KernelHandle(const KernelHandle&) = delete;
     KernelHandle& operator=(const KernelHandle&) = delete;
 
     bool Valid() const { return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE; }
     HANDLE Get() const { return handle_; }
+    // Closes it early: a file must be closed before it is renamed or deleted.
+    void Close()
+    {
+        if (Valid())
+            CloseHandle(handle_);
+        handle_ = nullptr;
+    }
 
 private:
     HANDLE handle_ = nullptr;

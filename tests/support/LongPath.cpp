@@ -30,16 +30,17 @@ void RemoveTree(const std::wstring& folder)
 
 } // namespace
 
-LongFolder::LongFolder(const wchar_t* root, size_t length) : root_(root), folder_(root)
+LongFolder::LongFolder(const wchar_t* root, size_t length, size_t longestPart)
+    : root_(root), folder_(root)
 {
     RemoveTree(root_);
     CreateDirectoryW(folder_.c_str(), nullptr);
     while (folder_.size() < length) {
-        // Parts of at most 100 characters, the last one never empty.
+        // The last part is never empty.
         size_t remaining = length - folder_.size();
         size_t part = remaining - 1;
-        if (part > 100)
-            part = remaining - 3 < 100 ? remaining - 3 : 100;
+        if (part > longestPart)
+            part = remaining - 3 < longestPart ? remaining - 3 : longestPart;
         folder_ += L"\\" + std::wstring(part, L'd');
         CreateDirectoryW(folder_.c_str(), nullptr);
     }

@@ -8,9 +8,11 @@
 
 // A folder whose full path is `length` characters long, under `root`, a folder
 // of its own under C:\; removed with everything in it when the object goes.
+// Its parts below the root are at most `longestPart` characters long: parts
+// of 8 have no shorter 8.3 form.
 class LongFolder {
 public:
-    LongFolder(const wchar_t* root, size_t length);
+    LongFolder(const wchar_t* root, size_t length, size_t longestPart = 100);
     ~LongFolder();
     LongFolder(const LongFolder&) = delete;
     LongFolder& operator=(const LongFolder&) = delete;

@@ -11,6 +11,7 @@ void MainWindowTest::SetUp()
     settingsKey_ = KeyExists(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey);
     enhancedScanning_ = EnhancedScanning;
     AppInstance = GetModuleHandleA(nullptr);
+    Closing = 0; // a window closed by an earlier test left it set
     RegisterMainClass(AppInstance);
     MainWindow = CreateMainWindow(AppInstance);
     ASSERT_NE(nullptr, MainWindow);

@@ -22,7 +22,7 @@ std::string Report(const std::string& imagePath, const std::string& quarantinePa
 
 std::string Upper(std::string text)
 {
-    CharUpperA(text.data());
+    CharUpperBuffA(text.data(), static_cast<DWORD>(text.size())); // past any zero byte too
     return text;
 }
 
@@ -44,6 +44,7 @@ void ScanTest::SetUp()
     NoticeOwner = nullptr;
     EnhancedScanning = 0;
     FoundThisCycle = 0;
+    Closing = 0;
     ScanPass = 0;
     RemoveDropperDll();
     lstrcpyA(DropperDllPath.data(), DropperDllFile().c_str());
