@@ -12,6 +12,7 @@
 //   HelpProbe index             presses the help window's Index button and
 //                               prints the keywords of the index, one a line
 //   HelpProbe choose KEYWORD    in the open index, chooses KEYWORD and OK
+//   HelpProbe sheet             prints "left top right bottom" of the open index
 //   HelpProbe contexts NAME...  opens Zorvane.hlp of the build folder at each
 //                               context NAME in a hidden engine of its own,
 //                               one after the other
@@ -259,6 +260,18 @@ int Choose(const char* keyword)
     return 1;
 }
 
+// Where the index is, so that its words can be read apart from the topic
+// behind it.
+int Sheet()
+{
+    HWND sheet = WaitFor(IndexSheet);
+    RECT r;
+    if (!sheet || !GetWindowRect(sheet, &r))
+        return 1;
+    std::printf("%ld %ld %ld %ld\n", r.left, r.top, r.right, r.bottom);
+    return 0;
+}
+
 // Each context in a hidden engine of its own, so that the engine's trace
 // shows its lookup of every name, one after the other.
 int Contexts(int count, char** names)
@@ -319,11 +332,13 @@ int main(int argc, char** argv)
         return Index();
     if (!std::strcmp(what, "choose") && argc > 2)
         return Choose(argv[2]);
+    if (!std::strcmp(what, "sheet"))
+        return Sheet();
     if (!std::strcmp(what, "contexts") && argc > 2)
         return Contexts(argc - 2, argv + 2);
     if (!std::strcmp(what, "close"))
         return Close();
     std::fprintf(stderr, "usage: HelpProbe help|window|text PREFIX|boxes|index|choose KEYWORD|"
-                         "contexts NAME...|close\n");
+                         "sheet|contexts NAME...|close\n");
     return 2;
 }

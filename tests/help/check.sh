@@ -5,8 +5,11 @@
 # the title, the copyright, every topic, every keyword of the index, and every
 # context name looked up in an engine of its own. What it shows is read back
 # with OCR from screenshots: the first topic, the topic that one jump leads
-# to, the index, and the topic that a keyword of the index leads to. No error
-# box may appear. Screenshots are saved in screenshots/ of the build.
+# to, the index, and the topic that a keyword of the index leads to. The
+# last topic, read back from the engine's window, holds the source's last
+# paragraph. No error box may appear. Screenshots are saved in screenshots/
+# of the build. Wine reports Windows XP to Zorvane.exe here, a system with a
+# help engine: from Vista on, Zorvane opens the page instead.
 # Run by ctest under tools/test, which records the tree's display, prefix and
 # Wine in wine.env.
 set -euo pipefail
@@ -19,6 +22,10 @@ source "$(dirname "$0")/../desktop/common.sh"
 export WINEDEBUG=-all
 [ -f "$BUILD/Zorvane.hlp" ] || fail "the build wrote no Zorvane.hlp"
 command -v tesseract >/dev/null || fail "tesseract is missing (tools/test installs it)"
+APP_DEFAULTS='HKCU\Software\Wine\AppDefaults\Zorvane.exe'
+wine reg add "$APP_DEFAULTS" /v Version /d winxp /f >/dev/null 2>&1 ||
+    fail "Wine could not be told to report Windows XP to Zorvane.exe"
+trap 'wine reg delete "$APP_DEFAULTS" /v Version /f >/dev/null 2>&1; cleanup' EXIT
 
 # The topics and keywords the source promises: "name<TAB>title" lines and one
 # keyword a line.
@@ -115,7 +122,8 @@ diff "$WORK/keywords.sorted" "$WORK/index.sorted" >"$WORK/index.diff" ||
 sleep 0.5
 import -window root "$WORK/index.png"
 convert "$WORK/index.png" -crop "$((wr - wl))x$((wb - wt))+$wl+$wt" +repage "$SHOTS/help-index.png"
-read_screen "$WORK/index.png" "$region" "$WORK/indexshot"
+read -r sl st sr sb < <(probe sheet) || fail "the index is not open"
+read_screen "$WORK/index.png" "$sl $st $((sr - sl)) $((sb - st))" "$WORK/indexshot"
 expect_read "$WORK/indexshot" "the index" "get a file back" "Enhanced Scanning is ON" "dropper"
 echo "index: $(wc -l <"$WORK/index") keywords"
 
@@ -126,7 +134,7 @@ sleep 0.5
 import -window root "$WORK/keyword.png"
 read_screen "$WORK/keyword.png" "$region" "$WORK/keyword"
 expect_read "$WORK/keyword" "the topic of a keyword" "answered Yes by mistake" \
-    "Rename GrimlatchRemoved.exe to the original file name"
+    "Rename the copy to the original file name"
 no_boxes "choosing a keyword"
 echo "the keyword \"restore\" led to \"I answered Yes by mistake\""
 
@@ -151,6 +159,11 @@ for line in trace.splitlines():
     if ":err:" in line or "not found in file" in line or "Unknown" in line:
         bad.append("a complaint: " + line)
 pages = re.findall(r'Added page\[(\d+)\]: title="(.*)" \w+ << (\w+) >>', trace)
+# A known difference: Wine's engine also reads the empty link that ends the
+# topic chain, where readers that follow the published format stop, and
+# takes it for a page without a title.
+if pages and pages[-1][1] == "":
+    pages.pop()
 titles = [t for _, t, _ in pages]
 if titles != [t for _, t in topics]:
     bad.append(f"the topics read were {titles}")
@@ -178,4 +191,17 @@ if bad:
     sys.exit(1)
 print(f"the engine read {len(titles)} topics, {len(added)} keywords, and found all {len(topics)} context names")
 EOF
+
+# 7. The last paragraph of the last topic, the one that a reader stopping at
+# the end of the topic chain loses when the chain ends on it, in the text of
+# the topic that the engine shows for a keyword of that topic.
+last_title=$(tail -n1 "$WORK/topics" | cut -f2)
+last_keyword=$(grep '^\.keywords ' "$SOURCE" | tail -n1 | sed 's/^\.keywords //; s/ *;.*//')
+last_paragraph=$(python3 -c 'import sys; print(" ".join(open(sys.argv[1], encoding="utf-8").read().strip().split("\n\n")[-1].split()))' "$SOURCE")
+probe index >/dev/null || fail "the Index button opened no index a second time"
+probe choose "$last_keyword" || fail "the keyword \"$last_keyword\" could not be chosen"
+text=$(probe text "$last_title") || fail "\"$last_keyword\" did not lead to \"$last_title\": $text"
+grep -qF -- "$last_paragraph" <<<"$text" ||
+    fail "the last topic lacks its last paragraph \"$last_paragraph\"; the engine shows: $text"
+echo "the last topic ends with: $last_paragraph"
 echo "screenshots: $SHOTS/help-contents.png $SHOTS/help-topic.png $SHOTS/help-index.png"
