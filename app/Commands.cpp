@@ -1,6 +1,7 @@
 #include <array>
 #include <cstring>
 #include "app/App.h"
+#include <shellapi.h>
 #include "scan/Scan.h"
 #include "settings/Settings.h"
 
@@ -18,6 +19,7 @@ constexpr char UninstallQuestion[] =
 constexpr char HelpMissing[] = "ERROR: helpfile Zorvane.hlp unavailable";
 
 constexpr char HelpFileName[] = "\\Zorvane.hlp";
+constexpr char HelpPageName[] = "\\Zorvane.htm";
 
 constexpr char AboutText[] =
     "Zorvane version 1.2\n"
@@ -60,10 +62,10 @@ void Uninstall()
     PostMessageA(MainWindow, WM_CLOSE, 0, 0);
 }
 
-// The help file's path in the executable's folder. False when the module path
-// cannot be had whole or the help path would not fit: a path cut short could
-// name some other file.
-bool HelpFilePath(PathBuffer& path)
+// A file's path in the executable's folder. False when the module path
+// cannot be had whole or the file's path would not fit: a path cut short
+// could name some other file.
+bool PathBesideProgram(const char* fileName, PathBuffer& path)
 {
     DWORD length = GetModuleFileNameA(AppInstance, path.data(), static_cast<DWORD>(path.size()));
     if (length == 0 || length >= path.size())
@@ -73,19 +75,31 @@ bool HelpFilePath(PathBuffer& path)
         if (*p == '\\')
             lastBackslash = p;
     if (lastBackslash == nullptr ||
-        static_cast<size_t>(lastBackslash - path.data()) + sizeof HelpFileName > path.size())
+        static_cast<size_t>(lastBackslash - path.data() + lstrlenA(fileName)) >= path.size())
         return false;
-    lstrcpyA(lastBackslash, HelpFileName);
+    lstrcpyA(lastBackslash, fileName);
     return true;
+}
+
+// Windows Vista and later (major version 6 and up) have no help engine of
+// their own: Windows 10 and 11 cannot open a .hlp file at all. There the
+// same help goes to the browser as one page.
+bool HasHelpEngine()
+{
+    return LOBYTE(LOWORD(GetVersion())) < 6;
 }
 
 void ShowHelp(HWND window)
 {
+    bool engine = HasHelpEngine();
     PathBuffer path;
-    if (HelpFilePath(path) && HelpFileExists(path.data()))
+    if (!PathBesideProgram(engine ? HelpFileName : HelpPageName, path) ||
+        !HelpFileExists(path.data()))
+        ShowNotice(MainWindow, HelpMissing, NoticeCaption, MB_OK);
+    else if (engine)
         WinHelpA(window, path.data(), HELP_FINDER, 0);
     else
-        ShowNotice(MainWindow, HelpMissing, NoticeCaption, MB_OK);
+        ShellExecuteA(window, "open", path.data(), nullptr, nullptr, SW_SHOWNORMAL);
 }
 
 void SwitchEnhancedScanning()

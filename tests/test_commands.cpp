@@ -2,6 +2,7 @@
 // sends them, with its notices answered on the screen; and the help file test.
 #include <gtest/gtest.h>
 #include <algorithm>
+#include <utility>
 #include <vector>
 #include "Fixtures.h"
 #include "LongPath.h"
@@ -55,7 +56,7 @@ public:
 private:
     void Clear()
     {
-        for (const char* name : {"Zorvane.exe", "Zorvane.hlp"})
+        for (const char* name : {"Zorvane.exe", "Zorvane.hlp", "Zorvane.htm"})
             DeleteFileA((*this / name).c_str());
         RemoveDirectoryA(path_.c_str());
     }
@@ -101,6 +102,57 @@ std::string Lower(std::string text)
     CharLowerA(text.data());
     return text;
 }
+
+// The Windows version that Wine reports to every Zorvane.exe while the object
+// lives: "winxp" has a help engine, "win10" has none.
+constexpr char ZorvaneAppDefaults[] = "Software\\Wine\\AppDefaults\\Zorvane.exe";
+class WindowsVersionOfZorvane {
+public:
+    explicit WindowsVersionOfZorvane(const char* version)
+    {
+        values_.Write(HKEY_CURRENT_USER, ZorvaneAppDefaults, "Version", version);
+    }
+
+private:
+    TestValues values_;
+};
+
+// A stand-in browser, tests/fixtures/Opener.cpp, is what the shell starts to
+// open a page while the object lives; it writes down what it was given.
+constexpr char PageProgId[] = "ZorvaneTest.Page";
+constexpr char PageOpenCommand[] = "ZorvaneTest.Page\\shell\\open\\command";
+class PageOpener {
+public:
+    PageOpener()
+    {
+        DeleteFileA(record_.c_str());
+        StoreText(HKEY_CLASSES_ROOT, ".htm", "", PageProgId);
+        values_.Write(HKEY_CLASSES_ROOT, PageOpenCommand, "",
+                      "\"" + FixturePath("opener.exe") + "\" \"%1\"");
+    }
+    ~PageOpener() { DeleteFileA(record_.c_str()); }
+    // The command line the stand-in was started with, once it has written it.
+    std::string Opened(DWORD limitMs)
+    {
+        std::string line;
+        WaitUntil([&] {
+            HANDLE file = CreateFileA(record_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                      OPEN_EXISTING, 0, nullptr);
+            char text[1024] = "";
+            DWORD got = 0;
+            ReadFile(file, text, sizeof text - 1, &got, nullptr);
+            CloseHandle(file);
+            line.assign(text, got);
+            return Lower(line).find("zorvane.htm") != std::string::npos;
+        }, limitMs);
+        return line;
+    }
+
+private:
+    KeptValue association_{HKEY_CLASSES_ROOT, ".htm", ""};
+    TestValues values_;
+    std::string record_ = FixturePath("opened.txt");
+};
 
 class Commands : public ::testing::Test {
 protected:
@@ -250,6 +302,7 @@ TEST_F(Commands, UninstallWhenTheEntryCannotBeRemovedStillEndsAndSaysNothing)
 
 TEST_F(Commands, HelpOpensTheFileBesideTheExecutableFromAnyCurrentFolder)
 {
+    WindowsVersionOfZorvane xp("winxp");
     Folder folder("C:\\Zorvane Help Test");
     ASSERT_TRUE(CopyFileA(ZorvaneExe().c_str(), (folder / "Zorvane.exe").c_str(), FALSE));
     WriteFile(folder / "Zorvane.hlp", "not a real help file: the engine is only asked to open it");
@@ -281,6 +334,45 @@ TEST_F(Commands, HelpOpensTheFileBesideTheExecutableFromAnyCurrentFolder)
         }, Patience);
         EXPECT_NE(std::string::npos, texts.find(Lower(folder / "Zorvane.hlp")))
             << "the help engine must be given the file beside the executable; it shows:\n" << texts;
+    }
+}
+
+TEST_F(Commands, HelpFromVistaOnOpensThePageBesideTheExecutableInTheBrowser)
+{
+    WindowsVersionOfZorvane win10("win10");
+    PageOpener browser;
+    Folder folder("C:\\Zorvane Help Page");
+    ASSERT_TRUE(CopyFileA(ZorvaneExe().c_str(), (folder / "Zorvane.exe").c_str(), FALSE));
+    WriteFile(folder / "Zorvane.htm", "<html>the browser is only asked to open it</html>");
+    HWND w = Start(folder / "Zorvane.exe");
+    ASSERT_NE(nullptr, w);
+
+    Choose(w, IDM_HELP);
+    std::string opened = Lower(browser.Opened(10000));
+    EXPECT_NE(std::string::npos, opened.find(Lower(folder / "Zorvane.htm")))
+        << "the browser must be given the page beside the executable; it was started with: "
+        << opened;
+    EXPECT_FALSE(NoticeAppears(0)) << "no error notice when the page is there";
+    EXPECT_EQ(helpEnginesBefore_, ProcessesNamed("winhlp32.exe")) << "no help engine is started";
+}
+
+// Each kind of system looks for its own file only: the page does not stand
+// in for the help file where there is an engine, nor the other way round.
+TEST_F(Commands, HelpReportsTheFileMissingThatTheSystemNeeds)
+{
+    Folder folder("C:\\Zorvane Other Help");
+    ASSERT_TRUE(CopyFileA(ZorvaneExe().c_str(), (folder / "Zorvane.exe").c_str(), FALSE));
+    for (auto [version, present] : {std::pair{"winxp", "Zorvane.htm"}, {"vista", "Zorvane.hlp"}, {"win10", "Zorvane.hlp"}}) {
+        WindowsVersionOfZorvane chosen(version);
+        DeleteFileA((folder / "Zorvane.htm").c_str());
+        DeleteFileA((folder / "Zorvane.hlp").c_str());
+        WriteFile(folder / present, "help for the other kind of system");
+        HWND w = Start(folder / "Zorvane.exe");
+        ASSERT_NE(nullptr, w);
+        Choose(w, IDM_HELP);
+        Notice seen = AnswerNotice(IDOK);
+        EXPECT_EQ(HelpMissing, seen.text) << version << " with only " << present;
+        CloseAllZorvanes();
     }
 }
 

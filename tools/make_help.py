@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
 """Writes Zorvane's help file, Zorvane.hlp, in the WinHelp 3.1 format that the
-help engines of Windows 95/98 and Wine read, and the contents file
-Zorvane.cnt that the Windows 95/98 engine shows for HELP_FINDER.
+help engines of Windows 95/98 and Wine read, the contents file Zorvane.cnt
+that the Windows 95/98 engine shows for HELP_FINDER, and the same help as one
+HTML page, Zorvane.htm, for systems without a help engine (Vista and later).
 
-    make_help.py SOURCE OUTPUT.hlp [OUTPUT.cnt]
+    make_help.py SOURCE OUTPUT.hlp [OUTPUT.cnt [OUTPUT.htm]]
 
 The source is plain text (help/Zorvane.help):
 
@@ -27,7 +28,12 @@ Only the standard library is used. The file is laid out as:
     |KWBTREE |KWDATA |KWMAP, then the directory of internal files (a B+ tree).
 
 |TOPIC is stored uncompressed in 4 KiB blocks (|SYSTEM flags 0).
+
+The page is HTML 3.2 with nothing but in-page links: no scripts, no style
+sheets, no images, so that any browser since the 1990s shows it whole. Jumps
+become links to the topic's anchor, the keywords an index at its end.
 """
+import html
 import os
 import re
 import struct
@@ -347,6 +353,11 @@ def build_topic(topics, path):
             links.append(link)
             t.links.append(link)
         header.data1 = bytes(28)   # filled in once every position is known
+    # The compilers end the chain with an empty link of no use but to end it:
+    # readers that follow the published format stop at the link whose
+    # NextBlock is -1 without reading it, so every real link comes before.
+    end = Link(TL_TOPICHDR, b"", b"")
+    links.append(end)
 
     # Positions in the stream of block data, and each link's TOPICOFFSET: the
     # block it starts in and the characters shown before it in that block.
@@ -363,13 +374,15 @@ def build_topic(topics, path):
         pos += link.size()
     total = pos
 
+    # A topic's size counts its own links only; the last topic's next topic
+    # header is the end link.
     for i, t in enumerate(topics):
         h = t.header
         size = sum(link.size() for link in t.links)
         back = topics[i - 1].header.offset if i > 0 else NONE
         fore = topics[i + 1].header.offset if i + 1 < len(topics) else NONE
         scroll = topic_pos(t.links[1].pos)
-        next_topic = topic_pos(topics[i + 1].header.pos) if i + 1 < len(topics) else NONE
+        next_topic = topic_pos(topics[i + 1].header.pos if i + 1 < len(topics) else end.pos)
         h.data1 = (u32(size) + u32(back) + u32(fore) + u32(i) + u32(NONE) + u32(scroll)
                    + u32(next_topic))
 
@@ -385,14 +398,16 @@ def build_topic(topics, path):
     blocks = (total + BLOCK_DATA - 1) // BLOCK_DATA
     stream += bytes(blocks * BLOCK_DATA - total)   # the last block is filled up
     out = bytearray()
+    # Each block names the last link and the last topic header that start
+    # before it (the topic under way where it begins; 0 in the first block),
+    # and the first link that starts in it.
     for b in range(blocks):
         starts = [link for link in links if link.pos // BLOCK_DATA == b]
         before = [link for link in links if link.pos < b * BLOCK_DATA]
         last_link = topic_pos(before[-1].pos) if before else NONE
         first_link = topic_pos(starts[0].pos) if starts else NONE
-        upto = [link for link in links if link.kind == TL_TOPICHDR
-                and link.pos < (b + 1) * BLOCK_DATA]
-        last_header = topic_pos(upto[-1].pos) if upto else NONE
+        headers = [link for link in before if link.kind == TL_TOPICHDR]
+        last_header = topic_pos(headers[-1].pos) if headers else 0
         out += u32(last_link) + u32(first_link) + u32(last_header)
         out += stream[b * BLOCK_DATA:(b + 1) * BLOCK_DATA]
     return bytes(out)
@@ -540,12 +555,74 @@ def contents_file(meta, topics, hlp_name):
     return ("\r\n".join(lines) + "\r\n").encode("cp1252")
 
 
+# An anchor name that no context name can take: those have no '-'.
+INDEX_ANCHOR = "keyword-index"
+
+
+def escape(text):
+    """Text for the page: quotes stay as they are, as they are not in an attribute."""
+    return html.escape(text, quote=False)
+
+
+def html_text(text):
+    """A paragraph's text with each jump made a link to its topic's anchor."""
+    out = []
+    at = 0
+    for m in JUMP_MARK.finditer(text):
+        out.append(escape(text[at:m.start()]))
+        out.append(f'<a href="#{m.group(2).strip().lower()}">{escape(m.group(1).strip())}</a>')
+        at = m.end()
+    out.append(escape(text[at:]))
+    return "".join(out)
+
+
+def html_page(meta, topics):
+    lines = ['<!DOCTYPE HTML PUBLIC "-//W3C//DTD HTML 3.2 Final//EN">', "<html>", "<head>",
+             '<meta http-equiv="Content-Type" content="text/html; charset=windows-1252">',
+             f"<title>{escape(meta['title'])}</title>", "</head>", "<body>"]
+    for t in topics:
+        lines.append(f'<h1><a name="{t.name.lower()}">{escape(t.title)}</a></h1>')
+        in_list = False
+        for p in t.paragraphs:
+            if in_list and p.kind != "bullet":
+                lines.append("</ul>")
+                in_list = False
+            if p.kind == "heading":
+                lines.append(f"<h2>{escape(p.text)}</h2>")
+            elif p.kind == "bullet":
+                if not in_list:
+                    lines.append("<ul>")
+                    in_list = True
+                lines.append(f"<li>{html_text(p.text)}</li>")
+            else:
+                lines.append(f"<p>{html_text(p.text)}</p>")
+        if in_list:
+            lines.append("</ul>")
+        lines.append("<hr>")
+    lines.append(f'<h1><a name="{INDEX_ANCHOR}">Index</a></h1>')
+    found = {}
+    for t in topics:
+        for keyword, _ in t.keywords:
+            found.setdefault(keyword.lower(), [keyword, []])[1].append(t)
+    lines.append("<ul>")
+    for folded in sorted(found):
+        keyword, where = found[folded]
+        targets = ", ".join(f'<a href="#{t.name.lower()}">{escape(t.title)}</a>' for t in where)
+        lines.append(f"<li>{escape(keyword)}: {targets}</li>")
+    lines.append("</ul>")
+    if meta["copyright"]:
+        lines.append(f"<p>{escape(meta['copyright'])}</p>")
+    lines += ["</body>", "</html>"]
+    return ("\r\n".join(lines) + "\r\n").encode("cp1252")
+
+
 def main(argv):
-    if len(argv) not in (3, 4):
+    if len(argv) not in (3, 4, 5):
         print(__doc__.split("\n\n")[1], file=sys.stderr)
         return 2
     source, hlp = argv[1], argv[2]
-    cnt = argv[3] if len(argv) == 4 else None
+    cnt = argv[3] if len(argv) >= 4 else None
+    htm = argv[4] if len(argv) == 5 else None
     try:
         meta, topics = parse(source)
         date = int(os.environ.get("SOURCE_DATE_EPOCH", os.stat(source).st_mtime))
@@ -561,6 +638,9 @@ def main(argv):
     if cnt:
         with open(cnt, "wb") as f:
             f.write(contents_file(meta, topics, os.path.basename(hlp)))
+    if htm:
+        with open(htm, "wb") as f:
+            f.write(html_page(meta, topics))
     return 0
 
 

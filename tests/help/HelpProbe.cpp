@@ -12,6 +12,7 @@
 //   HelpProbe index             presses the help window's Index button and
 //                               prints the keywords of the index, one a line
 //   HelpProbe choose KEYWORD    in the open index, chooses KEYWORD and OK
+//   HelpProbe sheet             prints "left top right bottom" of the open index
 //   HelpProbe contexts NAME TITLE...
 //                               opens Zorvane.hlp of the build folder at each
 //                               context NAME in a hidden engine of its own,
@@ -263,6 +264,18 @@ int Choose(const char* keyword)
     return 1;
 }
 
+// Where the index is, so that its words can be read apart from the topic
+// behind it.
+int Sheet()
+{
+    HWND sheet = WaitFor(IndexSheet);
+    RECT r;
+    if (!sheet || !GetWindowRect(sheet, &r))
+        return 1;
+    std::printf("%ld %ld %ld %ld\n", r.left, r.top, r.right, r.bottom);
+    return 0;
+}
+
 // The text of the topic that an engine process shows, hidden or not: its
 // first top-level window that holds a topic control. Empty while it has none.
 std::string TopicShownBy(DWORD process)
@@ -368,11 +381,13 @@ int main(int argc, char** argv)
         return Index();
     if (!std::strcmp(what, "choose") && argc > 2)
         return Choose(argv[2]);
+    if (!std::strcmp(what, "sheet"))
+        return Sheet();
     if (!std::strcmp(what, "contexts") && argc > 2)
         return Contexts(argc - 2, argv + 2);
     if (!std::strcmp(what, "close"))
         return Close();
     std::fprintf(stderr, "usage: HelpProbe help|window|text PREFIX|boxes|index|choose KEYWORD|"
-                         "contexts NAME TITLE...|close\n");
+                         "sheet|contexts NAME TITLE...|close\n");
     return 2;
 }

@@ -1,10 +1,15 @@
 #!/usr/bin/env python3
 """The help generator refuses a broken source with a message that names the
-file and the line, writes nothing, and still writes the real source.
+file and the line, writes nothing, and still writes the real source: a
+Zorvane.hlp whose |TOPIC chain a reader that follows the published format
+reads whole, and a Zorvane.htm of the same topics that needs nothing else.
 
     check_make_help.py tools/make_help.py help/Zorvane.help
 """
+import html.parser
 import os
+import re
+import struct
 import subprocess
 import sys
 import tempfile
@@ -44,14 +49,121 @@ def run(generator, source_text, folder):
     source = os.path.join(folder, "broken.help")
     with open(source, "w", encoding="utf-8") as f:
         f.write(source_text)
-    hlp = os.path.join(folder, "out.hlp")
-    cnt = os.path.join(folder, "out.cnt")
-    for path in (hlp, cnt):
+    outputs = [os.path.join(folder, "out" + ext) for ext in (".hlp", ".cnt", ".htm")]
+    for path in outputs:
         if os.path.exists(path):
             os.remove(path)
-    result = subprocess.run([sys.executable, generator, source, hlp, cnt],
+    result = subprocess.run([sys.executable, generator, source] + outputs,
                             capture_output=True, text=True)
-    return source, result, os.path.exists(hlp) or os.path.exists(cnt)
+    return source, result, any(os.path.exists(path) for path in outputs)
+
+
+def internal_file(hlp, name):
+    """An internal file of a help file, found through its directory (one leaf page)."""
+    directory = struct.unpack_from("<I", hlp, 4)[0] + 9
+    at = directory + 38 + 8
+    for _ in range(struct.unpack_from("<H", hlp, directory + 38 + 2)[0]):
+        end = hlp.index(b"\0", at)
+        offset = struct.unpack_from("<I", hlp, end + 1)[0]
+        if hlp[at:end].decode() == name:
+            return hlp[offset + 9:offset + 9 + struct.unpack_from("<I", hlp, offset + 4)[0]]
+        at = end + 5
+    raise KeyError(name)
+
+
+def topic_chain_faults(hlp, last_paragraph):
+    """Walks |TOPIC as the published descriptions say: from TOPICPOS 12, each
+    link to its NextBlock, stopping at the link whose NextBlock is -1 without
+    reading it. Returns what disagrees with the format's own rules."""
+    topic = internal_file(hlp, "|TOPIC")
+    blocks = [topic[i:i + 4096] for i in range(0, len(topic), 4096)]
+    data = b"".join(block[12:] for block in blocks)
+
+    def at(pos):   # a TOPICPOS in the block data, headers left out
+        return ((pos - 12) >> 14) * 4084 + ((pos - 12) & 0x3FFF)
+
+    links, pos = [], 12
+    while True:
+        size, len2, prev, nxt, len1 = struct.unpack_from("<IIIII", data, at(pos))
+        if nxt == 0xFFFFFFFF:
+            end = (pos, size, len1, len2)
+            break
+        links.append((pos, data[at(pos) + 20], data[at(pos) + 21:at(pos) + size]))
+        pos = nxt
+    faults = []
+    text = " ".join(body[body.index(b"\xff") + 1:].replace(b"\0", b"").decode("cp1252")
+                    for _, kind, body in links if kind == 0x20)
+    if last_paragraph not in text:
+        faults.append(f"the last paragraph is not in the chain: {last_paragraph!r}")
+    if end[1:] != (21, 21, 0):
+        faults.append(f"the end link is not empty: size, DataLen1, DataLen2 {end[1:]}")
+    headers = [i for i, (_, kind, _) in enumerate(links) if kind == 0x02]
+    size, _, browse_for, _, _, _, next_topic = struct.unpack_from("<IiiIIII", links[headers[-1]][2])
+    if next_topic != end[0] or browse_for != -1:
+        faults.append(f"the last topic's NextTopic {next_topic:#x} is not the end link "
+                      f"{end[0]:#x}, or its BrowseFor {browse_for} is not -1")
+    own = sum(struct.unpack_from("<I", data, at(p))[0] for p, _, _ in links[headers[-1]:])
+    if size != own:
+        faults.append(f"the last topic's size is {size}, its links take {own}")
+    starts = [(p, kind) for p, kind, _ in links] + [(end[0], 0x02)]
+    for b, block in enumerate(blocks):
+        before = [p for p, _ in starts if at(p) < b * 4084]
+        expected = (before[-1] if before else 0xFFFFFFFF,
+                    next((p for p, _ in starts if at(p) // 4084 == b), 0xFFFFFFFF),
+                    ([p for p, kind in starts if kind == 0x02 and at(p) < b * 4084] or [0])[-1])
+        if struct.unpack_from("<III", block) != expected:
+            faults.append(f"block {b} header {struct.unpack_from('<III', block)} is not {expected}")
+    return faults
+
+
+class Page(html.parser.HTMLParser):
+    """What a page refers to: its anchors, its links, its headings, anything external."""
+
+    def __init__(self):
+        super().__init__()
+        self.names, self.links, self.external, self.headings = set(), [], [], []
+        self.heading = None
+
+    def handle_starttag(self, tag, attrs):
+        attrs = dict(attrs)
+        if tag in ("script", "img", "link", "style", "object", "embed", "iframe", "frame"):
+            self.external.append(tag)
+        if "src" in attrs or "style" in attrs:
+            self.external.append(f"{tag} {attrs}")
+        if tag == "a" and "name" in attrs:
+            self.names.add(attrs["name"])
+        if tag == "a" and "href" in attrs:
+            self.links.append(attrs["href"])
+        if tag == "h1":
+            self.heading = ""
+
+    def handle_data(self, data):
+        if self.heading is not None:
+            self.heading += data
+
+    def handle_endtag(self, tag):
+        if tag == "h1":
+            self.headings.append(self.heading)
+            self.heading = None
+
+
+def page_faults(page_bytes, source_text, last_paragraph):
+    page = Page()
+    page.feed(page_bytes.decode("cp1252"))
+    faults = [f"the page refers to something outside it: {e}" for e in page.external]
+    faults += [f"the link {href} leads to no anchor of the page" for href in page.links
+               if not href.startswith("#") or href[1:] not in page.names]
+    titles = re.findall(r"^\.topic \S+ (.*)$", source_text, re.M)
+    if page.headings != titles + ["Index"]:
+        faults.append(f"the page's topics are {page.headings}, not the source's {titles}")
+    words = html.unescape(re.sub(r"<[^>]*>", "", page_bytes.decode("cp1252")))
+    keywords = [k.strip() for line in re.findall(r"^\.keywords (.*)$", source_text, re.M)
+                for k in line.split(";")]
+    index = words[words.rindex("Index"):]
+    faults += [f"the index lacks the keyword {k!r}" for k in keywords if k + ":" not in index]
+    if last_paragraph not in words:
+        faults.append("the page lacks the last paragraph")
+    return faults
 
 
 def main():
@@ -74,15 +186,19 @@ def main():
             if words not in message:
                 failures.append(f"{what}: the message does not say {words!r}: {message!r}")
             print(f"{what}: {message}")
-        out = os.path.join(folder, "real.hlp")
-        result = subprocess.run([sys.executable, generator, real_source, out],
+        out, cnt, htm = (os.path.join(folder, "real" + ext) for ext in (".hlp", ".cnt", ".htm"))
+        result = subprocess.run([sys.executable, generator, real_source, out, cnt, htm],
                                 capture_output=True, text=True)
+        source_text = open(real_source, encoding="utf-8").read()
+        last_paragraph = " ".join(source_text.strip().split("\n\n")[-1].split())
         if result.returncode != 0:
             failures.append(f"the real help source was refused: {result.stderr.strip()}")
         elif os.path.getsize(out) >= 64 * 1024:
             failures.append(f"Zorvane.hlp is {os.path.getsize(out)} bytes, not under 64 KiB")
         else:
             print(f"the real source makes {os.path.getsize(out)} bytes")
+            failures += topic_chain_faults(open(out, "rb").read(), last_paragraph)
+            failures += page_faults(open(htm, "rb").read(), source_text, last_paragraph)
     for failure in failures:
         print("FAIL:", failure, file=sys.stderr)
     return 1 if failures else 0
