@@ -278,25 +278,26 @@ int Sheet()
 
 // The text of the topic that an engine process shows, hidden or not: its
 // first top-level window that holds a topic control. Empty while it has none.
+struct TopicLook {
+    DWORD process;
+    std::string text;
+};
+
+BOOL CALLBACK LookForTopic(HWND w, LPARAM lParam)
+{
+    auto* look = reinterpret_cast<TopicLook*>(lParam);
+    HWND topic = ProcessOf(w) == look->process ? TopicControl(w, false) : nullptr;
+    if (!topic)
+        return TRUE;
+    look->text = TextOf(topic);
+    return FALSE;
+}
+
 std::string TopicShownBy(DWORD process)
 {
-    struct Look {
-        DWORD process;
-        std::string text;
-        bool found;
-    } look{process, "", false};
-    EnumWindows([](HWND w, LPARAM lParam) -> BOOL {
-        auto* look = reinterpret_cast<Look*>(lParam);
-        if (ProcessOf(w) != look->process)
-            return TRUE;
-        HWND topic = TopicControl(w, false);
-        if (!topic)
-            return TRUE;
-        look->text = TextOf(topic);
-        look->found = true;
-        return FALSE;
-    }, reinterpret_cast<LPARAM>(&look));
-    return look.found ? look.text : std::string();
+    TopicLook look{process, ""};
+    EnumWindows(LookForTopic, reinterpret_cast<LPARAM>(&look));
+    return look.text;
 }
 
 // Each context in a hidden engine of its own, so that the engine's trace
