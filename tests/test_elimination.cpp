@@ -19,21 +19,6 @@ char const RunKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 // A key of the tests' own, for scanning one key directly.
 char const TestKey[] = "Software\\ZorvaneTests\\Autostart";
 
-std::string FileBytes(const std::string& path)
-{
-    std::string bytes;
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return "<unreadable>";
-    char chunk[65536];
-    DWORD got = 0;
-    while (ReadFile(file, chunk, sizeof chunk, &got, nullptr) && got)
-        bytes.append(chunk, got);
-    CloseHandle(file);
-    return bytes;
-}
-
 // A file held open by the test, with the given sharing, until the object goes.
 class HeldFile {
 public:
@@ -75,18 +60,6 @@ std::string WindowsFile(const char* name)
     char folder[MAX_PATH] = "";
     GetWindowsDirectoryA(folder, sizeof folder);
     return std::string(folder) + "\\" + name;
-}
-
-// Writes `bytes` as the whole file, or deletes the file when `bytes` is null.
-void SetFileText(const std::string& path, const std::string* bytes)
-{
-    DeleteFileA(path.c_str());
-    if (!bytes)
-        return;
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    DWORD written = 0;
-    WriteFile(file, bytes->data(), static_cast<DWORD>(bytes->size()), &written, nullptr);
-    CloseHandle(file);
 }
 
 std::string const NotDeleted = "\n\nNot everything could be done:\nThe file could not be deleted";
