@@ -161,6 +161,11 @@ TEST_F(Elimination, ACandidateWithoutNameOrCodeIsOnlyAskedAboutInTheSecondPass)
     EXPECT_FALSE(ValueExists(HKEY_CURRENT_USER, TestKey, "candidate"));
     EXPECT_FALSE(FileExists(candidate.Path()));
     EXPECT_TRUE(FileExists(Quarantine(Folder())));
+    std::string asked = "Question | " + candidate.Path();
+    EXPECT_EQ((std::vector<std::string>{asked + " | No", asked + " | Yes",
+                                        "Removed | " + Upper(candidate.Path()) + " | " +
+                                            Quarantine(Upper(Folder()))}),
+              LogEntries());
 }
 
 // Windows starts the program of a command in quotes, or with arguments after
@@ -397,6 +402,10 @@ TEST_F(Elimination, AFailedCopyLeavesTheOriginalAndTheReportSaysSo)
     EXPECT_FALSE(Contains(text, "GrimlatchRemoved.exe")) << text;
     EXPECT_TRUE(Contains(text, Upper(server.Path()))) << text;
     EXPECT_EQ(1, FoundThisCycle);
+    EXPECT_EQ((std::vector<std::string>{"DLL deleted | " + DropperDllFile(),
+                                        "Removed | " + Upper(server.Path()) + " | No copy | The "
+                                            "file could not be copied and was left in place."}),
+              LogEntries());
 }
 
 TEST_F(Elimination, AValueThatCannotBeDeletedIsReported)
@@ -721,6 +730,58 @@ TEST_F(Elimination, ADllInUseIsDeletedAtRestartAndTheReportSaysSo)
               notices[0].text);
     EXPECT_TRUE(FileExists(DropperDllFile()));
     EXPECT_EQ(1, timesListed()) << "once per file";
+    std::vector<std::string> logged = LogEntries();
+    logged.resize(3);
+    EXPECT_EQ((std::vector<std::string>{"DLL deleted at restart | " + DropperDllFile(),
+                                        "Restart offer | " + DropperDllFile() + " | No",
+                                        "Removed | " + Upper(server.Path()) + " | " +
+                                            Quarantine(Upper(Folder())) + " | " +
+                                            notices[0].text.substr(notices[0].text.rfind('\n') + 1)}),
+              logged) << "the handing over is logged once";
+}
+
+// A log that cannot be written, or is not Zorvane's, is left as it was and
+// changes nothing that the user sees. A log that a line would take past
+// 256 KiB becomes Zorvane.old, in place of an earlier one.
+TEST_F(Elimination, TheLogChangesNothingTheUserSeesAndKeepsWithinItsLimit)
+{
+    FixtureCopy ordinary("ordinary.exe", Folder(), "bystander.exe");
+    LookAlikeProcess bystander(ordinary.Path()); // the server itself has ended
+    auto removal = [&] {
+        FixtureCopy server("server.exe", Folder(), "logged.exe");
+        std::vector<Notice> notices = Answering(
+            {IDOK}, [&] { EliminateServer(EntryOf(bystander, server.Path()), IsServerCandidate); });
+        EXPECT_EQ(Report(Upper(server.Path()), Quarantine(Upper(Folder()))),
+                  notices.empty() ? "" : notices[0].text);
+        EXPECT_FALSE(FileExists(server.Path()));
+        DeleteFileA(Quarantine(Folder()).c_str());
+    };
+    std::string const mine = "someone else's\r\n";
+    ASSERT_TRUE(CreateDirectoryA(LogPath().c_str(), nullptr));
+    removal();
+    EXPECT_TRUE(RemoveDirectoryA(LogPath().c_str())) << "the folder must stay, and empty";
+    SetFileText(LogPath(), &mine);
+    ASSERT_TRUE(SetFileAttributesA(LogPath().c_str(), FILE_ATTRIBUTE_READONLY));
+    removal();
+    EXPECT_EQ(mine, FileBytes(LogPath())) << "a read-only log";
+    SetFileAttributesA(LogPath().c_str(), FILE_ATTRIBUTE_NORMAL);
+    std::string foreign(16 * 1024 * 1024 + 1, 'f');
+    SetFileText(LogPath(), &foreign);
+    removal();
+    EXPECT_TRUE(FileBytes(LogPath()) == foreign && !FileExists(OldLogPath())) << "over 16 MiB";
+
+    SetFileText(LogPath(), nullptr);
+    removal();
+    std::string line = FileBytes(LogPath());
+    std::string full = std::string(256 * 1024 - line.size() - 2, 'x') + "\r\n";
+    SetFileText(LogPath(), &full);
+    SetFileText(OldLogPath(), &mine);
+    removal();
+    full = FileBytes(LogPath());
+    EXPECT_EQ(256u * 1024, full.size()) << "a line that just fits is added";
+    removal();
+    EXPECT_TRUE(full == FileBytes(OldLogPath())) << "the full log becomes Zorvane.old";
+    EXPECT_EQ(line.size(), FileBytes(LogPath()).size()) << "and a new one is started";
 }
 
 // Zorvane.exe itself, told by Wine that it runs on Windows 98, removes a
