@@ -732,11 +732,12 @@ TEST_F(Elimination, ADllInUseIsDeletedAtRestartAndTheReportSaysSo)
     EXPECT_EQ(1, timesListed()) << "once per file";
     std::vector<std::string> logged = LogEntries();
     logged.resize(3);
-    EXPECT_EQ((std::vector<std::string>{"DLL deleted at restart | " + DropperDllFile(),
-                                        "Restart offer | " + DropperDllFile() + " | No",
-                                        "Removed | " + Upper(server.Path()) + " | " +
-                                            Quarantine(Upper(Folder())) + " | " +
-                                            notices[0].text.substr(notices[0].text.rfind('\n') + 1)}),
+    std::string const file = DropperDllFile(), copy = Quarantine(Upper(Folder()));
+    std::string const failed = notices[0].text.substr(notices[0].text.rfind('\n') + 1);
+    EXPECT_EQ((std::vector<std::string>{"DLL deleted at restart | " + file,
+                                        "Restart offer | " + file + " | No",
+                                        "Removed | " + Upper(server.Path()) + " | " + copy +
+                                            " | " + failed}),
               logged) << "the handing over is logged once";
 }
 
@@ -753,35 +754,28 @@ TEST_F(Elimination, TheLogChangesNothingTheUserSeesAndKeepsWithinItsLimit)
             {IDOK}, [&] { EliminateServer(EntryOf(bystander, server.Path()), IsServerCandidate); });
         EXPECT_EQ(Report(Upper(server.Path()), Quarantine(Upper(Folder()))),
                   notices.empty() ? "" : notices[0].text);
-        EXPECT_FALSE(FileExists(server.Path()));
         DeleteFileA(Quarantine(Folder()).c_str());
+        return FileBytes(LogPath());
     };
-    std::string const mine = "someone else's\r\n";
+    std::string const mine = "not Zorvane's\r\n", foreign(16 * 1024 * 1024 + 1, 'f');
     ASSERT_TRUE(CreateDirectoryA(LogPath().c_str(), nullptr));
     removal();
     EXPECT_TRUE(RemoveDirectoryA(LogPath().c_str())) << "the folder must stay, and empty";
-    SetFileText(LogPath(), &mine);
-    ASSERT_TRUE(SetFileAttributesA(LogPath().c_str(), FILE_ATTRIBUTE_READONLY));
-    removal();
-    EXPECT_EQ(mine, FileBytes(LogPath())) << "a read-only log";
-    SetFileAttributesA(LogPath().c_str(), FILE_ATTRIBUTE_NORMAL);
-    std::string foreign(16 * 1024 * 1024 + 1, 'f');
-    SetFileText(LogPath(), &foreign);
-    removal();
-    EXPECT_TRUE(FileBytes(LogPath()) == foreign && !FileExists(OldLogPath())) << "over 16 MiB";
+    for (const std::string* kept : {&mine, &foreign}) {
+        SetFileText(LogPath(), kept);
+        SetFileAttributesA(LogPath().c_str(), kept == &mine ? FILE_ATTRIBUTE_READONLY : 0);
+        EXPECT_TRUE(*kept == removal()) << "a read-only log, or one over 16 MiB, must stay";
+        SetFileAttributesA(LogPath().c_str(), FILE_ATTRIBUTE_NORMAL);
+    }
 
     SetFileText(LogPath(), nullptr);
-    removal();
-    std::string line = FileBytes(LogPath());
-    std::string full = std::string(256 * 1024 - line.size() - 2, 'x') + "\r\n";
+    std::string line = removal(), full(256 * 1024 - line.size(), 'x');
     SetFileText(LogPath(), &full);
-    SetFileText(OldLogPath(), &mine);
-    removal();
-    full = FileBytes(LogPath());
+    SetFileText(LogPath("old"), &mine);
+    full = removal();
     EXPECT_EQ(256u * 1024, full.size()) << "a line that just fits is added";
-    removal();
-    EXPECT_TRUE(full == FileBytes(OldLogPath())) << "the full log becomes Zorvane.old";
-    EXPECT_EQ(line.size(), FileBytes(LogPath()).size()) << "and a new one is started";
+    EXPECT_EQ(line.size(), removal().size()) << "the next one starts a new log";
+    EXPECT_TRUE(full == FileBytes(LogPath("old"))) << "the full log is now Zorvane.old";
 }
 
 // Zorvane.exe itself, told by Wine that it runs on Windows 98, removes a

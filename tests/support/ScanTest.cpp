@@ -54,30 +54,20 @@ std::string LocalTime()
 // A test may have left a folder, or a read-only file, in the log's place.
 void RemoveLogs()
 {
-    for (const std::string& path : {LogPath(), OldLogPath()}) {
-        SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-        DeleteFileA(path.c_str());
-        RemoveDirectoryA(path.c_str());
+    for (const char* extension : {"log", "old"}) {
+        SetFileAttributesA(LogPath(extension).c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileA(LogPath(extension).c_str());
+        RemoveDirectoryA(LogPath(extension).c_str());
     }
 }
 
 } // namespace
 
-std::string LogPath()
-{
-    return BuildFolder() + "\\Zorvane.log";
-}
-
-std::string OldLogPath()
-{
-    return BuildFolder() + "\\Zorvane.old";
-}
-
 std::vector<std::string> ScanTest::LogEntries()
 {
     std::string text = FileBytes(LogPath()), now = LocalTime();
     std::vector<std::string> entries;
-    for (size_t at = 0, end; at < text.size(); at = end + 2) {
+    for (size_t at = 0, end = 0; end != std::string::npos && at < text.size(); at = end + 2) {
         end = text.find("\r\n", at);
         std::string line = text.substr(at, end - at), stamp = line.substr(0, 19), form = stamp;
         for (char& c : form)
@@ -86,8 +76,6 @@ std::vector<std::string> ScanTest::LogEntries()
                     stamp >= start_ && stamp <= now && line.compare(19, 3, " | ") == 0)
             << "from " << start_ << " to " << now << ": " << line;
         entries.push_back(line.substr(std::min<size_t>(22, line.size())));
-        if (end == std::string::npos)
-            break;
     }
     return entries;
 }

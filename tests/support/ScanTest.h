@@ -24,10 +24,12 @@ std::vector<Notice> Answering(std::vector<int> buttons, const std::function<void
 // One whole scan cycle, answered the same way.
 std::vector<Notice> RunCycle(std::vector<int> buttons = {}, std::function<void()> onShown = nullptr);
 
-// Zorvane.log beside the test program, where the scan code run here writes;
-// Zorvane.old beside it.
-std::string LogPath();
-std::string OldLogPath();
+// Zorvane.log beside the test program, where the scan code run here writes,
+// or Zorvane.old.
+inline std::string LogPath(const char* extension = "log")
+{
+    return BuildFolder() + "\\Zorvane." + extension;
+}
 
 class ScanTest : public ::testing::Test {
 protected:
