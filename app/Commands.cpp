@@ -62,25 +62,6 @@ void Uninstall()
     PostMessageA(MainWindow, WM_CLOSE, 0, 0);
 }
 
-// A file's path in the executable's folder. False when the module path
-// cannot be had whole or the file's path would not fit: a path cut short
-// could name some other file.
-bool PathBesideProgram(const char* fileName, PathBuffer& path)
-{
-    DWORD length = GetModuleFileNameA(AppInstance, path.data(), static_cast<DWORD>(path.size()));
-    if (length == 0 || length >= path.size())
-        return false;
-    char* lastBackslash = nullptr;
-    for (char* p = path.data(); *p; ++p)
-        if (*p == '\\')
-            lastBackslash = p;
-    if (lastBackslash == nullptr ||
-        static_cast<size_t>(lastBackslash - path.data() + lstrlenA(fileName)) >= path.size())
-        return false;
-    lstrcpyA(lastBackslash, fileName);
-    return true;
-}
-
 // Windows Vista and later (major version 6 and up) have no help engine of
 // their own: Windows 10 and 11 cannot open a .hlp file at all. There the
 // same help goes to the browser as one page.

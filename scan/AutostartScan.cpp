@@ -147,7 +147,9 @@ int AskAboutImage(const char* imagePath)
               "Grimlatch is running on your computer!\n\n%s\n\nIf this file is Grimlatch, it "
               "will be eliminated.\n\nPlease confirm: is this the Grimlatch file?",
               imagePath);
-    return ShowNotice(NoticeOwner, text.data(), NoticeCaption, MB_YESNOCANCEL);
+    int answer = ShowNotice(NoticeOwner, text.data(), NoticeCaption, MB_YESNOCANCEL);
+    LogQuestion(imagePath, answer);
+    return answer;
 }
 
 void ScanAutostartKey(HKEY root, const char* keyPath, const ProcessList& snapshot)

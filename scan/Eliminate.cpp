@@ -201,14 +201,39 @@ struct Outcome {
     bool visible = false;
     bool deleted = false;
     bool deleteScheduled = false;
-    bool dllLeft = false;
-    bool dllScheduled = false;
+    DllDeletion dll = DllDeletion::Deleted;
 };
 
-void ShowReport(const char* imagePath, const char* quarantinePath, const Outcome& o)
+// The steps that failed, each in the words that the report and the log
+// share, into `steps`; their count.
+size_t ListFailedSteps(const Outcome& o, const char** steps)
 {
-    bool complete = o.process != ProcessOutcome::StillRunning && o.valueDeleted && o.copied &&
-                    o.visible && o.deleted && !o.dllLeft;
+    size_t n = 0;
+    if (o.process == ProcessOutcome::StillRunning)
+        steps[n++] = "The process could not be ended.";
+    if (!o.valueDeleted)
+        steps[n++] = "The autostart value could not be deleted.";
+    if (o.copied && !o.visible)
+        steps[n++] = "The copy could not be made visible.";
+    if (o.changed)
+        steps[n++] = "The file has changed since it was found and was not removed.";
+    else if (!o.copied)
+        steps[n++] = "The file could not be copied and was left in place.";
+    else if (!o.deleted)
+        steps[n++] = o.deleteScheduled ? "The file could not be deleted; it will be deleted when "
+                                         "the computer restarts."
+                                       : "The file could not be deleted.";
+    if (o.dll != DllDeletion::Deleted)
+        steps[n++] = o.dll == DllDeletion::AtRestart
+                         ? "The Grimlatch DLL windll.dll could not be deleted; it will be "
+                           "deleted when the computer restarts."
+                         : "The Grimlatch DLL windll.dll could not be deleted.";
+    return n;
+}
+
+void ShowReport(const char* imagePath, const char* quarantinePath, const Outcome& o,
+                std::span<const char* const> failed)
+{
     std::array<char, 2048> text = {};
     Append(text, "Grimlatch was found installed and running on this computer.  ");
     if (o.process != ProcessOutcome::StillRunning && o.valueDeleted)
@@ -222,28 +247,11 @@ void ShowReport(const char* imagePath, const char* quarantinePath, const Outcome
                                 "found at:\n\n");
         Append(text, quarantinePath);
     }
-    if (!complete) {
+    if (!failed.empty())
         Append(text, "\n\nNot everything could be done:");
-        if (o.process == ProcessOutcome::StillRunning)
-            Append(text, "\nThe process could not be ended.");
-        if (!o.valueDeleted)
-            Append(text, "\nThe autostart value could not be deleted.");
-        if (o.copied && !o.visible)
-            Append(text, "\nThe copy could not be made visible.");
-        if (o.changed)
-            Append(text, "\nThe file has changed since it was found and was not removed.");
-        else if (!o.copied)
-            Append(text, "\nThe file could not be copied and was left in place.");
-        else if (!o.deleted)
-            Append(text, o.deleteScheduled
-                             ? "\nThe file could not be deleted; it will be deleted when the "
-                               "computer restarts."
-                             : "\nThe file could not be deleted.");
-        if (o.dllLeft)
-            Append(text, o.dllScheduled
-                             ? "\nThe Grimlatch DLL windll.dll could not be deleted; it will be "
-                               "deleted when the computer restarts."
-                             : "\nThe Grimlatch DLL windll.dll could not be deleted.");
+    for (const char* step : failed) {
+        Append(text, "\n");
+        Append(text, step);
     }
     ShowNotice(NoticeOwner, text.data(), NoticeCaption, MB_OK);
 }
@@ -406,6 +414,21 @@ bool DeleteAtRestart(const char* path)
     return true;
 }
 
+// A DLL that waits for the restart is logged once, when it is handed over.
+DllDeletion DeleteDropperDll()
+{
+    const char* dll = DropperDllPath.data();
+    bool handedOver = WasHandedOver(dll);
+    DllDeletion done = DeleteFileA(dll)       ? DllDeletion::Deleted
+                       : DeleteAtRestart(dll) ? DllDeletion::AtRestart
+                                              : DllDeletion::Left;
+    const char* fields[] = {done == DllDeletion::Deleted ? "DLL deleted" : "DLL deleted at restart",
+                            dll};
+    if (done == DllDeletion::Deleted || (done == DllDeletion::AtRestart && !handedOver))
+        LogEvent(fields);
+    return done;
+}
+
 // The first copy is "GrimlatchRemoved.exe", later ones in the same folder
 // "GrimlatchRemoved (2).exe", "GrimlatchRemoved (3).exe" and so on. A server
 // may lie in a folder so deep that its own path fits in MAX_PATH and no copy
@@ -477,12 +500,17 @@ void Eliminate(const ProcessEntry& entry, ServerTest identifiedBy, HKEY key,
     // Only the genuine dropper DLL goes: a file that merely bears its name is
     // not the intruder's, and the cycle leaves it alone too. A program that
     // has loaded it keeps it from being deleted until the restart.
-    if (IsDropperDllActive() && !DeleteFileA(DropperDllPath.data())) {
-        o.dllLeft = true;
-        o.dllScheduled = DeleteAtRestart(DropperDllPath.data());
-    }
+    if (IsDropperDllActive())
+        o.dll = DeleteDropperDll();
 
-    ShowReport(imagePath.data(), quarantinePath.data(), o);
+    // The line is written before the report is shown: the user may leave it
+    // open, or the program may be closed under it. Its fields end with the
+    // failed steps, which the report lists too.
+    const char* line[3 + 5] = {"Removed", imagePath.data(),
+                               o.copied ? quarantinePath.data() : "No copy"};
+    size_t failed = ListFailedSteps(o, line + 3);
+    LogEvent({line, 3 + failed});
+    ShowReport(imagePath.data(), quarantinePath.data(), o, {line + 3, failed});
     if (key)
         RegCloseKey(key);
     FoundThisCycle = 1;

@@ -140,3 +140,27 @@ using ServerTest = bool (*)(const char* imagePath);
 void EliminateServer(const ProcessEntry& entry, ServerTest identifiedBy, HKEY key,
                      const char* valueName);
 void EliminateServer(const ProcessEntry& entry, ServerTest identifiedBy);
+
+// Deletes the dropper DLL at DropperDllPath, or, while a program has it
+// loaded, has it deleted when the computer restarts; the log records which.
+enum class DllDeletion { Deleted, AtRestart, Left };
+DllDeletion DeleteDropperDll();
+
+// ---- Log ----------------------------------------------------------------
+
+// A file's path in the executable's folder; `fileName` starts with a
+// backslash. False when the module path cannot be had whole or the file's
+// path would not fit.
+bool PathBesideProgram(const char* fileName, PathBuffer& path);
+
+// Adds one line to Zorvane.log beside the program: the local time as
+// "YYYY-MM-DD HH:MM:SS", then each field, all separated by " | ", then CRLF.
+// Past 256 KiB the log becomes Zorvane.old and a new one is started. A log
+// that cannot be written, or a Zorvane.log that is not ours (a folder, a file
+// over 16 MiB), loses the line and changes nothing else.
+void LogEvent(std::span<const char* const> fields);
+// A question about a file, and the offer to restart (for the dropper DLL),
+// with the answer as Yes, No or Cancel; a box that could not be shown leaves
+// no line.
+void LogQuestion(const char* imagePath, int answer);
+void LogRestartOffer(int answer);

@@ -65,9 +65,10 @@ void ScanAutostartKeys(const ProcessList& snapshot)
 // the DLL keeps it from being deleted now, so the restart is to delete it.
 void RemoveDropperAndOfferRestart()
 {
-    if (!DeleteFileA(DropperDllPath.data()))
-        DeleteAtRestart(DropperDllPath.data());
-    if (ShowNotice(NoticeOwner, RebootOffer, NoticeCaption, MB_YESNOCANCEL) == IDYES)
+    DeleteDropperDll();
+    int answer = ShowNotice(NoticeOwner, RebootOffer, NoticeCaption, MB_YESNOCANCEL);
+    LogRestartOffer(answer);
+    if (answer == IDYES)
         RestartComputer(RestartFlags, 0);
 }
 

@@ -19,21 +19,6 @@ char const RunKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 // A key of the tests' own, for scanning one key directly.
 char const TestKey[] = "Software\\ZorvaneTests\\Autostart";
 
-std::string FileBytes(const std::string& path)
-{
-    std::string bytes;
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return "<unreadable>";
-    char chunk[65536];
-    DWORD got = 0;
-    while (ReadFile(file, chunk, sizeof chunk, &got, nullptr) && got)
-        bytes.append(chunk, got);
-    CloseHandle(file);
-    return bytes;
-}
-
 // A file held open by the test, with the given sharing, until the object goes.
 class HeldFile {
 public:
@@ -75,18 +60,6 @@ std::string WindowsFile(const char* name)
     char folder[MAX_PATH] = "";
     GetWindowsDirectoryA(folder, sizeof folder);
     return std::string(folder) + "\\" + name;
-}
-
-// Writes `bytes` as the whole file, or deletes the file when `bytes` is null.
-void SetFileText(const std::string& path, const std::string* bytes)
-{
-    DeleteFileA(path.c_str());
-    if (!bytes)
-        return;
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    DWORD written = 0;
-    WriteFile(file, bytes->data(), static_cast<DWORD>(bytes->size()), &written, nullptr);
-    CloseHandle(file);
 }
 
 std::string const NotDeleted = "\n\nNot everything could be done:\nThe file could not be deleted";
@@ -188,6 +161,11 @@ TEST_F(Elimination, ACandidateWithoutNameOrCodeIsOnlyAskedAboutInTheSecondPass)
     EXPECT_FALSE(ValueExists(HKEY_CURRENT_USER, TestKey, "candidate"));
     EXPECT_FALSE(FileExists(candidate.Path()));
     EXPECT_TRUE(FileExists(Quarantine(Folder())));
+    std::string asked = "Question | " + candidate.Path();
+    EXPECT_EQ((std::vector<std::string>{asked + " | No", asked + " | Yes",
+                                        "Removed | " + Upper(candidate.Path()) + " | " +
+                                            Quarantine(Upper(Folder()))}),
+              LogEntries());
 }
 
 // Windows starts the program of a command in quotes, or with arguments after
@@ -424,6 +402,10 @@ TEST_F(Elimination, AFailedCopyLeavesTheOriginalAndTheReportSaysSo)
     EXPECT_FALSE(Contains(text, "GrimlatchRemoved.exe")) << text;
     EXPECT_TRUE(Contains(text, Upper(server.Path()))) << text;
     EXPECT_EQ(1, FoundThisCycle);
+    EXPECT_EQ((std::vector<std::string>{"DLL deleted | " + DropperDllFile(),
+                                        "Removed | " + Upper(server.Path()) + " | No copy | The "
+                                            "file could not be copied and was left in place."}),
+              LogEntries());
 }
 
 TEST_F(Elimination, AValueThatCannotBeDeletedIsReported)
@@ -748,6 +730,52 @@ TEST_F(Elimination, ADllInUseIsDeletedAtRestartAndTheReportSaysSo)
               notices[0].text);
     EXPECT_TRUE(FileExists(DropperDllFile()));
     EXPECT_EQ(1, timesListed()) << "once per file";
+    std::vector<std::string> logged = LogEntries();
+    logged.resize(3);
+    std::string const file = DropperDllFile(), copy = Quarantine(Upper(Folder()));
+    std::string const failed = notices[0].text.substr(notices[0].text.rfind('\n') + 1);
+    EXPECT_EQ((std::vector<std::string>{"DLL deleted at restart | " + file,
+                                        "Restart offer | " + file + " | No",
+                                        "Removed | " + Upper(server.Path()) + " | " + copy +
+                                            " | " + failed}),
+              logged) << "the handing over is logged once";
+}
+
+// A log that cannot be written, or is not Zorvane's, is left as it was and
+// changes nothing that the user sees. A log that a line would take past
+// 256 KiB becomes Zorvane.old, in place of an earlier one.
+TEST_F(Elimination, TheLogChangesNothingTheUserSeesAndKeepsWithinItsLimit)
+{
+    FixtureCopy ordinary("ordinary.exe", Folder(), "bystander.exe");
+    LookAlikeProcess bystander(ordinary.Path()); // the server itself has ended
+    auto removal = [&] {
+        FixtureCopy server("server.exe", Folder(), "logged.exe");
+        std::vector<Notice> notices = Answering(
+            {IDOK}, [&] { EliminateServer(EntryOf(bystander, server.Path()), IsServerCandidate); });
+        EXPECT_EQ(Report(Upper(server.Path()), Quarantine(Upper(Folder()))),
+                  notices.empty() ? "" : notices[0].text);
+        DeleteFileA(Quarantine(Folder()).c_str());
+        return FileBytes(LogPath());
+    };
+    std::string const mine = "not Zorvane's\r\n", foreign(16 * 1024 * 1024 + 1, 'f');
+    ASSERT_TRUE(CreateDirectoryA(LogPath().c_str(), nullptr));
+    removal();
+    EXPECT_TRUE(RemoveDirectoryA(LogPath().c_str())) << "the folder must stay, and empty";
+    for (const std::string* kept : {&mine, &foreign}) {
+        SetFileText(LogPath(), kept);
+        SetFileAttributesA(LogPath().c_str(), kept == &mine ? FILE_ATTRIBUTE_READONLY : 0);
+        EXPECT_TRUE(*kept == removal()) << "a read-only log, or one over 16 MiB, must stay";
+        SetFileAttributesA(LogPath().c_str(), FILE_ATTRIBUTE_NORMAL);
+    }
+
+    SetFileText(LogPath(), nullptr);
+    std::string line = removal(), full(256 * 1024 - line.size(), 'x');
+    SetFileText(LogPath(), &full);
+    SetFileText(LogPath("old"), &mine);
+    full = removal();
+    EXPECT_EQ(256u * 1024, full.size()) << "a line that just fits is added";
+    EXPECT_EQ(line.size(), removal().size()) << "the next one starts a new log";
+    EXPECT_TRUE(full == FileBytes(LogPath("old"))) << "the full log is now Zorvane.old";
 }
 
 // Zorvane.exe itself, told by Wine that it runs on Windows 98, removes a

@@ -102,7 +102,9 @@ TEST_F(ScanCycle, OnlyYesToTheOfferRestartsAndThenWithShutdownAndReboot)
     struct {
         int answer;
         size_t restarts;
-    } cases[] = {{IDNO, 0}, {IDCANCEL, 0}, {0, 0}, {IDYES, 1}}; // 0: the box is closed
+        const char* logged;
+    } cases[] = {{IDNO, 0, "No"}, {IDCANCEL, 0, "Cancel"}, {0, 0, "Cancel"}, {IDYES, 1, "Yes"}};
+    std::vector<std::string> logged; // 0: the box is closed, which cancels it
     for (auto c : cases) {
         Restarts.clear();
         ASSERT_TRUE(PlantDropperDll()) << "a DLL that comes back is offered about again";
@@ -111,7 +113,10 @@ TEST_F(ScanCycle, OnlyYesToTheOfferRestartsAndThenWithShutdownAndReboot)
         EXPECT_EQ(RebootOffer, notices[0].text);
         EXPECT_FALSE(FileExists(DropperDllFile())) << "deleted whatever the answer";
         ASSERT_EQ(c.restarts, Restarts.size()) << "answer " << c.answer;
+        logged.push_back("DLL deleted | " + DropperDllFile());
+        logged.push_back("Restart offer | " + DropperDllFile() + " | " + c.logged);
     }
+    EXPECT_EQ(logged, LogEntries());
     EXPECT_EQ(3u, Restarts[0].first) << "EWX_SHUTDOWN | EWX_REBOOT";
     EXPECT_EQ(0u, Restarts[0].second);
 }

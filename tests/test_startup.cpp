@@ -48,7 +48,11 @@ WindowFacts Facts(HWND w)
 class Startup : public ::testing::Test {
 protected:
     void SetUp() override { CloseAllZorvanes(); }
-    void TearDown() override { CloseAllZorvanes(); }
+    void TearDown() override
+    {
+        CloseAllZorvanes();
+        DeleteFileA(LogPath().c_str()); // what the scans of a test wrote
+    }
 };
 
 TEST_F(Startup, MainWindowIsAZeroSizeToolWindowWithTheProgramsTitle)

@@ -69,6 +69,9 @@ std::string DropperDllFile();
 bool PlantDropperDll(const std::string& fixture = "windll.dll");
 void RemoveDropperDll();
 bool FileExists(const std::string& path);
+std::string FileBytes(const std::string& path); // "<unreadable>" when it cannot be read
+// Writes `bytes` as the whole file, or deletes the file when `bytes` is null.
+void SetFileText(const std::string& path, const std::string* bytes);
 
 
 // Answers every notice that appears until Stop(): with the given buttons in

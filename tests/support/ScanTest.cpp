@@ -1,4 +1,6 @@
 #include "ScanTest.h"
+#include <algorithm>
+#include <cstdio>
 #include <utility>
 #include "app/App.h"
 #include "scan/Scan.h"
@@ -37,8 +39,50 @@ std::string ScanTest::Folder()
            ::testing::UnitTest::GetInstance()->current_test_info()->test_suite_name();
 }
 
+namespace {
+
+std::string LocalTime()
+{
+    SYSTEMTIME t;
+    GetLocalTime(&t);
+    char text[32];
+    snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", t.wYear, t.wMonth, t.wDay,
+             t.wHour, t.wMinute, t.wSecond);
+    return text;
+}
+
+// A test may have left a folder, or a read-only file, in the log's place.
+void RemoveLogs()
+{
+    for (const char* extension : {"log", "old"}) {
+        SetFileAttributesA(LogPath(extension).c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileA(LogPath(extension).c_str());
+        RemoveDirectoryA(LogPath(extension).c_str());
+    }
+}
+
+} // namespace
+
+std::vector<std::string> ScanTest::LogEntries()
+{
+    std::string text = FileBytes(LogPath()), now = LocalTime();
+    std::vector<std::string> entries;
+    for (size_t at = 0, end = 0; end != std::string::npos && at < text.size(); at = end + 2) {
+        end = text.find("\r\n", at);
+        std::string line = text.substr(at, end - at), stamp = line.substr(0, 19);
+        // Bounds in the same form, seconds apart, hold a stamp of another form out.
+        EXPECT_TRUE(end != std::string::npos && stamp >= start_ && stamp <= now &&
+                    line.compare(19, 3, " | ") == 0)
+            << "from " << start_ << " to " << now << ": " << line;
+        entries.push_back(line.substr(std::min<size_t>(22, line.size())));
+    }
+    return entries;
+}
+
 void ScanTest::SetUp()
 {
+    RemoveLogs();
+    start_ = LocalTime();
     ASSERT_TRUE(MakeFolder(Folder()));
     AppInstance = GetModuleHandleA(nullptr);
     NoticeOwner = nullptr;
@@ -53,6 +97,7 @@ void ScanTest::SetUp()
 void ScanTest::TearDown()
 {
     RemoveDropperDll();
+    RemoveLogs();
     // Later removals in one folder number their copies; a test may have put
     // a folder in the way of one.
     for (const std::string& folder : {Folder(), SystemDirectory()}) {

@@ -24,6 +24,13 @@ std::vector<Notice> Answering(std::vector<int> buttons, const std::function<void
 // One whole scan cycle, answered the same way.
 std::vector<Notice> RunCycle(std::vector<int> buttons = {}, std::function<void()> onShown = nullptr);
 
+// Zorvane.log beside the test program, where the scan code run here writes,
+// or Zorvane.old.
+inline std::string LogPath(const char* extension = "log")
+{
+    return BuildFolder() + "\\Zorvane." + extension;
+}
+
 class ScanTest : public ::testing::Test {
 protected:
     // A folder named after the suite, under the tests' own temp folder.
@@ -34,8 +41,12 @@ protected:
         return folder + "\\GrimlatchRemoved.exe";
     }
 
-    void SetUp() override;
-    void TearDown() override; // also removes the copies that removals left
+    // The log's lines without their time stamps, each stamp checked to be
+    // of this test's time, and each line to end in CRLF.
+    std::vector<std::string> LogEntries();
+
+    void SetUp() override;    // also removes any log
+    void TearDown() override; // also removes the copies that removals left, and the log
 
     // An autostart value that is removed again after the test.
     void Register(HKEY root, const char* key, const std::string& name, const std::string& data)
@@ -45,4 +56,5 @@ protected:
 
 private:
     TestValues values_;
+    std::string start_; // the local time at SetUp, as the log writes it
 };
