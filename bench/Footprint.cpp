@@ -3,6 +3,7 @@
 // memory, handles and CPU time.
 #include <memory>
 #include "Bench.h"
+#include "TrayIcon.h"
 #include "app/App.h"
 #include <psapi.h>
 #include <shellapi.h>
@@ -348,19 +349,6 @@ void MeasureFootprint()
 
 namespace {
 
-// Whether the window's icon is in the notification area. Any process may ask
-// the shell to change nothing about an icon, and the shell agrees only while
-// the icon exists.
-bool IconShown(HWND window, UINT id)
-{
-    NOTIFYICONDATAA probe = {};
-    probe.cbSize = NOTIFYICONDATAA_V1_SIZE;
-    probe.hWnd = window;
-    probe.uID = id;
-    probe.uFlags = 0;
-    return Shell_NotifyIconA(NIM_MODIFY, &probe) != FALSE;
-}
-
 // Starts the program and returns the time from just before its start until
 // the first look that finds its icon, then closes its window as a user would
 // and waits for it to end. The mean time between the looks that missed is
@@ -378,7 +366,7 @@ double StartUntilIcon(const Program& program, std::vector<double>& lookSpacingsM
     for (;;) {
         if (!window)
             window = started.Window();
-        bool shown = window && IconShown(window, program.iconId);
+        bool shown = window && TrayIconShown(window, program.iconId);
         double nowMs = NowMs();
         if (shown) {
             lookSpacingsMs.push_back(misses > 1 ? (lastMissMs - firstMissMs) / (misses - 1) : 0);
