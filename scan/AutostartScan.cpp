@@ -6,15 +6,6 @@ namespace {
 
 constexpr char ServerFileName[] = " .exe";
 
-const char* BaseName(const char* path)
-{
-    const char* base = path;
-    for (const char* p = path; *p; ++p)
-        if (*p == '\\')
-            base = p + 1;
-    return base;
-}
-
 bool EndsWithin(const PathBuffer& data, DWORD size)
 {
     for (DWORD i = 0; i < size && i < data.size(); ++i) {

@@ -338,8 +338,7 @@ bool AppendWininitDeletion(const char* iniPath, const char* shortPath)
     if (lstrlenA(shortPath) >= MAX_PATH || length >= static_cast<int>(folder.size()))
         return false;
     lstrcpyA(folder.data(), iniPath);
-    while (length > 0 && folder[length - 1] != '\\')
-        --length;
+    length = static_cast<int>(BaseName(iniPath) - iniPath);
     folder[length > 0 ? length - 1 : 0] = '\0';
 
     bool existed = GetFileAttributesA(iniPath) != INVALID_FILE_ATTRIBUTES;
@@ -436,10 +435,7 @@ DllDeletion DeleteDropperDll()
 // longer path, so the folder is then named by its short form.
 bool MakeQuarantinePath(const char* imagePath, int number, QuarantineBuffer& out)
 {
-    int cut = 0;
-    for (int i = 0; imagePath[i]; ++i)
-        if (imagePath[i] == '\\')
-            cut = i + 1;
+    int cut = static_cast<int>(BaseName(imagePath) - imagePath);
     QuarantineNameBuffer name;
     wsprintfA(name.data(), number == 1 ? "%s.exe" : "%s (%d).exe", QuarantineBaseName, number);
     lstrcpynA(out.data(), imagePath, cut + 1);

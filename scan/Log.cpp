@@ -66,14 +66,10 @@ bool PathBesideProgram(const char* fileName, PathBuffer& path)
     DWORD length = GetModuleFileNameA(AppInstance, path.data(), static_cast<DWORD>(path.size()));
     if (length == 0 || length >= path.size())
         return false;
-    char* lastBackslash = nullptr;
-    for (char* p = path.data(); *p; ++p)
-        if (*p == '\\')
-            lastBackslash = p;
-    if (lastBackslash == nullptr ||
-        static_cast<size_t>(lastBackslash - path.data() + lstrlenA(fileName)) >= path.size())
+    size_t folderLength = static_cast<size_t>(BaseName(path.data()) - path.data());
+    if (folderLength == 0 || folderLength - 1 + static_cast<size_t>(lstrlenA(fileName)) >= path.size())
         return false;
-    lstrcpyA(lastBackslash, fileName);
+    lstrcpyA(path.data() + folderLength - 1, fileName);
     return true;
 }
 

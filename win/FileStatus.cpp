@@ -14,6 +14,15 @@ bool HoldsWildcard(const char* text)
     return Holds(text, '*') || Holds(text, '?');
 }
 
+const char* BaseName(const char* path)
+{
+    const char* base = path;
+    for (const char* p = path; *p; ++p)
+        if (*p == '\\')
+            base = p + 1;
+    return base;
+}
+
 namespace {
 
 // What the query needs of a name: its attributes and, for a file, its size.

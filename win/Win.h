@@ -98,3 +98,5 @@ private:
 bool Holds(const char* text, char c);
 // Whether the text holds '*' or '?', which a search would take as wildcards.
 bool HoldsWildcard(const char* text);
+// The part of a path after its last backslash; the whole path if it has none.
+const char* BaseName(const char* path);
