@@ -408,6 +408,33 @@ TEST_F(Elimination, AFailedCopyLeavesTheOriginalAndTheReportSaysSo)
               LogEntries());
 }
 
+// The program itself is started under a file size limit below the server's
+// size, so its copy fails part-way with the first name taken and the second
+// free: the part written at the second goes, the earlier copy at the first stays.
+TEST_F(Elimination, ACopyThatFailsPartWayLeavesNoPartAndKeepsTheEarlierCopy)
+{
+    if (!RunningOnWine())
+        GTEST_SKIP() << "the file size limit is set from Wine's Unix side";
+    std::string folder = Folder();
+    FixtureCopy server("server.exe", folder, "half copied.exe");
+    LookAlikeProcess process(server.Path());
+    Register(HKEY_CURRENT_USER, RunKey, "ZorvaneTestHalfCopied", server.Path());
+    std::string const earlier = "an earlier copy";
+    SetFileText(Quarantine(folder), &earlier);
+
+    ZorvaneProcess z;
+    ASSERT_TRUE(z.StartWithFileSizeLimit(64)) << "at most 64 KiB, the server has 128";
+    EXPECT_EQ(Question(server.Path()), AnswerNotice(IDYES).text);
+    Notice report = AnswerNotice(IDOK);
+    z.End();
+
+    EXPECT_TRUE(Contains(report.text, "The file could not be copied and was left in place."))
+        << report.text;
+    EXPECT_FALSE(FileExists(folder + "\\GrimlatchRemoved (2).exe")) << "the part written must go";
+    EXPECT_EQ(earlier, FileBytes(Quarantine(folder))) << "a copy this attempt did not make stays";
+    EXPECT_TRUE(FileExists(server.Path()));
+}
+
 TEST_F(Elimination, AValueThatCannotBeDeletedIsReported)
 {
     FixtureCopy server("server.exe", Folder(), "sticky.exe");

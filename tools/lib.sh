@@ -191,7 +191,8 @@ write_wine_env() {
         else
             printf 'unset WINELOADER\n'
         fi
-        printf 'ZORVANE_WINE=%q\n' "$WINE"
+        # Exported: a test starts Zorvane.exe from the Unix side with it.
+        printf 'export ZORVANE_WINE=%q\n' "$WINE"
     } >"$TREE/wine.env"
 }
 

@@ -2,6 +2,7 @@
 #include "Wait.h"
 #include "app/App.h"
 #include <tlhelp32.h>
+#include <algorithm>
 
 std::string BuildFolder()
 {
@@ -42,6 +43,47 @@ bool StartedProcess::Launch(const std::string& exe, const std::string& arguments
     process_ = pi.hProcess;
     id_ = pi.dwProcessId;
     return true;
+}
+
+bool StartedProcess::Adopt(DWORD id)
+{
+    End();
+    process_ = OpenProcess(PROCESS_ALL_ACCESS, FALSE, id);
+    id_ = process_ ? id : 0;
+    return process_ != nullptr;
+}
+
+// Wine hands back no handle for a Unix program, so the new copy is found by
+// its name once the shell has become it. A failing write must not kill it:
+// hence the trap.
+bool ZorvaneProcess::StartWithFileSizeLimit(int blocks)
+{
+    End();
+    char wine[MAX_PATH] = ""; // the Unix loader, which tools/test hands down
+    DWORD n = GetEnvironmentVariableA("ZORVANE_WINE", wine, sizeof wine);
+    if (n == 0 || n >= sizeof wine)
+        return false;
+    std::vector<DWORD> before = ProcessesNamed("Zorvane.exe");
+    std::string commandLine = "/bin/sh -c \"ulimit -f " + std::to_string(blocks) +
+                              " && trap '' XFSZ && exec '" + wine + "' '" + ZorvaneExe() + "'\"";
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi = {};
+    if (!CreateProcessA("Z:\\bin\\sh", commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        nullptr, &si, &pi))
+        return false;
+    if (pi.hThread)
+        CloseHandle(pi.hThread);
+    if (pi.hProcess)
+        CloseHandle(pi.hProcess);
+    DWORD started = 0;
+    WaitUntil([&] {
+        for (DWORD id : ProcessesNamed("Zorvane.exe"))
+            if (std::find(before.begin(), before.end(), id) == before.end())
+                return (started = id) != 0;
+        return false;
+    }, Patience);
+    return started && Adopt(started);
 }
 
 void StartedProcess::End()

@@ -28,6 +28,10 @@ public:
     DWORD Id() const { return id_; }
     HANDLE Handle() const { return process_; }
 
+protected:
+    // Takes over a process that was started some other way.
+    bool Adopt(DWORD id);
+
 private:
     HANDLE process_ = nullptr;
     DWORD id_ = 0;
@@ -44,6 +48,10 @@ public:
     {
         return Launch(exe, arguments, showCommand);
     }
+    // Starts it from Wine's Unix side under a limit on the size of the files
+    // that it writes, in 512-byte blocks: a write past it really fails part-way,
+    // as on a full disk. False where no Unix shell can be run.
+    bool StartWithFileSizeLimit(int blocks);
     // The process's own window of class "Zorvane", once it exists.
     HWND WaitForWindow(DWORD timeoutMs = Patience);
 };
