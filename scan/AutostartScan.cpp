@@ -50,6 +50,13 @@ Decision Decide(const char* imagePath)
     return ScanPass ? Decision::Ask : Decision::Pass;
 }
 
+// Equal as written, but for case. The lengths go first: they cost nothing,
+// and a scan compares every value with every program.
+bool SameText(const char* a, const char* b)
+{
+    return lstrlenA(a) == lstrlenA(b) && lstrcmpiA(a, b) == 0;
+}
+
 // Nothing in the command is expanded. Equal to the image's path or file name
 // as written, it names the image, as it always did. Otherwise the two may be
 // forms of one path, short where the other is long. Windows makes every
@@ -62,7 +69,7 @@ Decision Decide(const char* imagePath)
 bool ProgramNamesImage(const char* command, const char* imagePath)
 {
     const char* name = BaseName(imagePath);
-    if (lstrcmpiA(command, imagePath) == 0 || lstrcmpiA(command, name) == 0)
+    if (SameText(command, imagePath) || SameText(command, name))
         return true;
     if (BaseName(command) == command)
         return (Holds(command, '~') || Holds(name, '~')) && IsNameOfImage(command, imagePath);
@@ -105,6 +112,22 @@ bool CommandProgram(const char* command, PathBuffer& program)
     return true;
 }
 
+// The program of a command when it is not the whole command, else null.
+const char* ProgramOf(const char* command, PathBuffer& program)
+{
+    return CommandProgram(command, program) && lstrlenA(program.data()) != lstrlenA(command)
+               ? program.data()
+               : nullptr;
+}
+
+// A command in quotes, or with arguments after the program, starts the
+// program all the same, so its program's name is held against the image too.
+bool NamesImage(const char* command, const char* program, const char* imagePath)
+{
+    return ProgramNamesImage(command, imagePath) ||
+           (program && ProgramNamesImage(program, imagePath));
+}
+
 } // namespace
 
 bool IdentifiesItselfAsServer(const char* imagePath)
@@ -112,15 +135,10 @@ bool IdentifiesItselfAsServer(const char* imagePath)
     return IsServerCandidate(imagePath) && IsKnownByNameOrCode(imagePath);
 }
 
-// A command in quotes, or with arguments after the program, starts the
-// program all the same, so its program's name is held against the image too.
 bool CommandNamesImage(const char* command, const char* imagePath)
 {
-    if (ProgramNamesImage(command, imagePath))
-        return true;
     PathBuffer program;
-    return CommandProgram(command, program) && lstrcmpA(program.data(), command) != 0 &&
-           ProgramNamesImage(program.data(), imagePath);
+    return NamesImage(command, ProgramOf(command, program), imagePath);
 }
 
 // Windows 95/98 may list the server under a short name, which its long name
@@ -163,9 +181,11 @@ void ScanAutostartKey(HKEY root, const char* keyPath, const ProcessList& snapsho
         if (!EndsWithin(data, dataSize))
             continue;
 
+        PathBuffer programBuffer;
+        const char* program = ProgramOf(data.data(), programBuffer);
         for (const ProcessEntry& entry : snapshot.Entries()) {
             const char* imagePath = entry.path.data();
-            if (!CommandNamesImage(data.data(), imagePath) || !IsServerCandidate(imagePath))
+            if (!NamesImage(data.data(), program, imagePath) || !IsServerCandidate(imagePath))
                 continue;
             Decision decision = Decide(imagePath);
             if (decision == Decision::Pass)
