@@ -348,7 +348,7 @@ TEST_F(Commands, HelpFromVistaOnOpensThePageBesideTheExecutableInTheBrowser)
     ASSERT_NE(nullptr, w);
 
     Choose(w, IDM_HELP);
-    std::string opened = Lower(browser.Opened(10000));
+    std::string opened = Lower(browser.Opened(Patience));
     EXPECT_NE(std::string::npos, opened.find(Lower(folder / "Zorvane.htm")))
         << "the browser must be given the page beside the executable; it was started with: "
         << opened;

@@ -109,7 +109,7 @@ TEST_F(Elimination, TheTypicalEventIsRemovedWithoutAQuestion)
     EXPECT_EQ(Report(image, Upper(SystemDirectory()) + "\\GrimlatchRemoved.exe"), notices[0].text);
     EXPECT_EQ(NoticeOwner, notices[0].owner);
     EXPECT_EQ("OK", notices[0].buttons);
-    EXPECT_TRUE(process.WaitForExit(5000));
+    EXPECT_TRUE(process.WaitForExit(Patience));
     EXPECT_FALSE(ValueExists(HKEY_LOCAL_MACHINE, RunServices, "ZorvaneTestTypical"));
     EXPECT_FALSE(FileExists(server.Path()));
     EXPECT_FALSE(FileExists(DropperDllFile()));
@@ -130,7 +130,7 @@ TEST_F(Elimination, ALookAlikeUnderAnotherNameIsKnownByItsCodeInTheSilentPass)
     ASSERT_EQ(1u, notices.size());
     EXPECT_EQ(Report(Upper(server.Path()), Upper(Folder()) + "\\GrimlatchRemoved.exe"),
               notices[0].text);
-    EXPECT_TRUE(process.WaitForExit(5000));
+    EXPECT_TRUE(process.WaitForExit(Patience));
     EXPECT_FALSE(ValueExists(HKEY_CURRENT_USER, TestKey, "helper"));
     EXPECT_EQ(1, FoundThisCycle);
 }
@@ -157,7 +157,7 @@ TEST_F(Elimination, ACandidateWithoutNameOrCodeIsOnlyAskedAboutInTheSecondPass)
     ASSERT_EQ(2u, notices.size());
     EXPECT_EQ(Report(Upper(candidate.Path()), Upper(Folder()) + "\\GrimlatchRemoved.exe"),
               notices[1].text);
-    EXPECT_TRUE(process.WaitForExit(5000));
+    EXPECT_TRUE(process.WaitForExit(Patience));
     EXPECT_FALSE(ValueExists(HKEY_CURRENT_USER, TestKey, "candidate"));
     EXPECT_FALSE(FileExists(candidate.Path()));
     EXPECT_TRUE(FileExists(Quarantine(Folder())));
@@ -277,7 +277,7 @@ TEST_F(Elimination, AValueTooLongForTheBuffersDoesNotHideTheServerBehindIt)
 
     ASSERT_EQ(1u, notices.size()) << "the server's value must be reached";
     EXPECT_TRUE(Contains(notices[0].text, Upper(server.Path())));
-    EXPECT_TRUE(process.WaitForExit(5000));
+    EXPECT_TRUE(process.WaitForExit(Patience));
     EXPECT_FALSE(ValueExists(HKEY_CURRENT_USER, TestKey, "server"));
 }
 
@@ -318,7 +318,7 @@ TEST_F(Elimination, TheSweepAsksAboutASignatureLookAlikeAndLeavesTheRegistryAlon
     EXPECT_EQ(Question(server.Path()), notices[0].text);
     EXPECT_EQ(Report(Upper(server.Path()), Upper(Folder()) + "\\GrimlatchRemoved.exe"),
               notices[1].text);
-    EXPECT_TRUE(process.WaitForExit(5000));
+    EXPECT_TRUE(process.WaitForExit(Patience));
     EXPECT_TRUE(ValueExists(HKEY_CURRENT_USER, RunKey, "ZorvaneTestUnlisted"))
         << "the sweep does no registry work";
     EXPECT_TRUE(plain.Running());
@@ -337,8 +337,8 @@ TEST_F(Elimination, TwoServersAreRemovedOnePerCycle)
     std::vector<Notice> second = RunCycle({IDYES, IDOK});
     ASSERT_EQ(2u, second.size());
     EXPECT_NE(first[0].text, second[0].text);
-    EXPECT_TRUE(pa.WaitForExit(5000));
-    EXPECT_TRUE(pb.WaitForExit(5000));
+    EXPECT_TRUE(pa.WaitForExit(Patience));
+    EXPECT_TRUE(pb.WaitForExit(Patience));
 }
 
 TEST_F(Elimination, TheSameServerUnderTwoKeysLosesOnlyTheFirstValue)
@@ -392,7 +392,7 @@ TEST_F(Elimination, AFailedCopyLeavesTheOriginalAndTheReportSaysSo)
         notices = Answering({IDOK}, [&] { EliminateServer(entry, IsServerCandidate); });
     }
 
-    EXPECT_TRUE(process.WaitForExit(5000));
+    EXPECT_TRUE(process.WaitForExit(Patience));
     EXPECT_TRUE(FileExists(server.Path())) << "no copy, no delete";
     EXPECT_FALSE(FileExists(DropperDllFile()));
     ASSERT_EQ(1u, notices.size());
@@ -468,7 +468,7 @@ TEST_F(Elimination, AFileThatOnlyBearsTheDropperDllsNameIsNotDeleted)
     ASSERT_EQ(2u, notices.size());
     EXPECT_EQ(Report(Upper(server.Path()), Upper(Folder()) + "\\GrimlatchRemoved.exe"),
               notices[1].text);
-    EXPECT_TRUE(process.WaitForExit(5000));
+    EXPECT_TRUE(process.WaitForExit(Patience));
     EXPECT_EQ(innocent, FileBytes(DropperDllFile()))
         << "a windll.dll of 8193 bytes is not the intruder's and must stay";
 }
@@ -492,7 +492,7 @@ TEST_F(Elimination, ALaterRemovalInTheSameFolderKeepsEveryEarlierCopy)
             Answering({IDOK}, [&] { EliminateServer(EntryOf(process, server.Path()), IsServerCandidate); });
         ASSERT_EQ(1u, notices.size());
         copies.push_back(notices[0].text);
-        EXPECT_TRUE(process.WaitForExit(5000));
+        EXPECT_TRUE(process.WaitForExit(Patience));
     }
     std::string upper = Upper(folder);
     EXPECT_EQ(Report(Upper(folder + "\\server 0.exe"), upper + "\\GrimlatchRemoved.exe"),
@@ -832,7 +832,7 @@ TEST_F(Elimination, AnUndeletableServerIsDeletedAtRestartOnWindows98)
         ASSERT_TRUE(held.Open());
         ZorvaneProcess zorvane;
         ASSERT_TRUE(zorvane.Start());
-        report = AnswerNotice(IDOK, 30000);
+        report = AnswerNotice(IDOK);
         CloseAllZorvanes();
     }
     std::string after = FileBytes(iniPath);

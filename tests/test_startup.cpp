@@ -276,7 +276,7 @@ TEST_F(Startup, ATickDuringANoticeStartsNoSecondScanAndACloseEndsTheScan)
         ZorvaneProcess z;
         ASSERT_TRUE(z.Start());
         HWND w = z.WaitForWindow();
-        ASSERT_TRUE(WaitForNotice(30000).shown);
+        ASSERT_TRUE(WaitForNotice(Patience).shown);
         // Sent, so that it is taken before the answer, which is posted.
         SendNotifyMessageA(w, WM_TIMER, ScanTimer, 0);
         for (Notice n; (n = AnswerNotice(IDNO, 3000)).shown;)
@@ -289,10 +289,10 @@ TEST_F(Startup, ATickDuringANoticeStartsNoSecondScanAndACloseEndsTheScan)
     ZorvaneProcess z;
     ASSERT_TRUE(z.Start());
     HWND w = z.WaitForWindow();
-    ASSERT_TRUE(WaitForNotice(30000).shown);
+    ASSERT_TRUE(WaitForNotice(Patience).shown);
     PostMessageA(w, WM_CLOSE, 0, 0);
     DWORD code = 99;
-    ASSERT_TRUE(z.WaitForExit(10000, &code));
+    ASSERT_TRUE(z.WaitForExit(Patience, &code));
     EXPECT_EQ(0u, code);
     EXPECT_TRUE(FileExists(DropperDllFile())) << "the scan must stop, not go on to its end";
     RemoveDropperDll();
