@@ -410,7 +410,8 @@ TEST_F(Elimination, AFailedCopyLeavesTheOriginalAndTheReportSaysSo)
 
 // The program itself is started under a file size limit below the server's
 // size, so its copy fails part-way with the first name taken and the second
-// free: the part written at the second goes, the earlier copy at the first stays.
+// free: the part written at the second goes, the earlier copy at the first
+// stays. Its sweep finds the server and asks.
 TEST_F(Elimination, ACopyThatFailsPartWayLeavesNoPartAndKeepsTheEarlierCopy)
 {
     if (!RunningOnWine())
@@ -418,7 +419,6 @@ TEST_F(Elimination, ACopyThatFailsPartWayLeavesNoPartAndKeepsTheEarlierCopy)
     std::string folder = Folder();
     FixtureCopy server("server.exe", folder, "half copied.exe");
     LookAlikeProcess process(server.Path());
-    Register(HKEY_CURRENT_USER, RunKey, "ZorvaneTestHalfCopied", server.Path());
     std::string const earlier = "an earlier copy";
     SetFileText(Quarantine(folder), &earlier);
 
