@@ -131,51 +131,67 @@ bool CopyToQuarantine(const char* imagePath, QuarantineBuffer& quarantinePath)
     return false;
 }
 
+// A few paths that this run has noted, each once; when all are taken, the
+// oldest is forgotten first. Both memories of a removal keep their paths so.
+template <size_t N> struct RecentPaths {
+    std::array<PathBuffer, N> paths;
+    size_t noted;
+
+    // The slot that holds the path, or N.
+    size_t Find(const char* path) const
+    {
+        size_t count = noted < N ? noted : N;
+        for (size_t slot = 0; slot < count; ++slot)
+            if (lstrcmpiA(paths[slot].data(), path) == 0)
+                return slot;
+        return N;
+    }
+    // The slot that holds the path from now on.
+    size_t Note(const char* path)
+    {
+        size_t slot = Find(path);
+        if (slot == N) {
+            slot = noted++ % N;
+            lstrcpynA(paths[slot].data(), path, PathBufferSize);
+        }
+        return slot;
+    }
+};
+
 // The copies that this run made of files that it could not delete, so that a
 // server that can be neither ended nor deleted, found again at every scan,
-// does not fill its folder with copies. The oldest is forgotten first.
-struct RunCopy {
-    PathBuffer original;
-    QuarantineBuffer copy;
-};
-std::array<RunCopy, 8> RunCopies;
-size_t RunCopiesMade;
+// does not fill its folder with copies: each original's newest copy, in the
+// slot of the original.
+RecentPaths<8> CopiedOriginals;
+std::array<QuarantineBuffer, 8> RunCopies;
 
-// A copy of this original made earlier in the run, still there and still of
-// the original's size.
+// The copy of this original made earlier in the run, still there and still
+// of the original's size.
 const char* EarlierCopy(const char* imagePath)
 {
-    size_t count = RunCopiesMade < RunCopies.size() ? RunCopiesMade : RunCopies.size();
-    for (size_t i = 0; i < count; ++i) {
-        const RunCopy& made = RunCopies[i];
-        DWORD copySize = 0, originalSize = 0;
-        if (lstrcmpiA(made.original.data(), imagePath) == 0 &&
-            QueryFileStatus(made.copy.data(), &copySize) &&
-            QueryFileStatus(imagePath, &originalSize) && copySize == originalSize)
-            return made.copy.data();
-    }
-    return nullptr;
+    size_t slot = CopiedOriginals.Find(imagePath);
+    if (slot == RunCopies.size())
+        return nullptr;
+    DWORD copySize = 0, originalSize = 0;
+    const char* copy = RunCopies[slot].data();
+    return QueryFileStatus(copy, &copySize) && QueryFileStatus(imagePath, &originalSize) &&
+                   copySize == originalSize
+               ? copy
+               : nullptr;
 }
 
 void RememberCopy(const char* imagePath, const QuarantineBuffer& copy)
 {
-    RunCopy& made = RunCopies[RunCopiesMade++ % RunCopies.size()];
-    lstrcpynA(made.original.data(), imagePath, PathBufferSize);
-    made.copy = copy;
+    RunCopies[CopiedOriginals.Note(imagePath)] = copy;
 }
 
 // The files handed over for deletion at the next restart in this run: each
 // once, so that a file found again at every scan is not listed again each time.
-std::array<PathBuffer, 8> HandedOver;
-size_t HandedOverCount;
+RecentPaths<8> HandedOver;
 
 bool WasHandedOver(const char* path)
 {
-    size_t count = HandedOverCount < HandedOver.size() ? HandedOverCount : HandedOver.size();
-    for (size_t i = 0; i < count; ++i)
-        if (lstrcmpiA(HandedOver[i].data(), path) == 0)
-            return true;
-    return false;
+    return HandedOver.Find(path) != HandedOver.paths.size();
 }
 
 // The intruder marks its file read-only, hidden and system. The copy takes
@@ -409,7 +425,7 @@ bool DeleteAtRestart(const char* path)
         return true;
     if (!HandOverDeletion(path))
         return false;
-    lstrcpynA(HandedOver[HandedOverCount++ % HandedOver.size()].data(), path, PathBufferSize);
+    HandedOver.Note(path);
     return true;
 }
 
