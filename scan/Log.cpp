@@ -15,35 +15,75 @@ DWORD const ForeignSize = 16 * 1024 * 1024;
 using LineBuffer = std::array<char, 2048>;
 static_assert(sizeof(LineBuffer) > 64 + PathBufferSize + sizeof(QuarantineBuffer) + 6 * 128);
 
+// Whether the file at `path` is not Zorvane's to change: a folder, a file over
+// 16 MiB, or a read-only file, which is left alone also where the system
+// would let it be written (Wine run as root).
+bool IsForeign(const char* path)
+{
+    DWORD attributes = GetFileAttributesA(path);
+    DWORD size = 0;
+    return attributes != INVALID_FILE_ATTRIBUTES &&
+           ((attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) ||
+            (QueryFileStatus(path, &size) && size > ForeignSize));
+}
+
+// Drops the older half of the log, whole lines only, where it cannot become
+// Zorvane.old. The newer half is written over the older, within the file's
+// own length, so that a full disk cannot stop the write part-way.
+bool KeepNewestHalf(const char* path)
+{
+    KernelHandle log(CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                 OPEN_EXISTING, 0, nullptr));
+    DWORD size = log.Valid() ? GetFileSize(log.Get(), nullptr) : INVALID_FILE_SIZE;
+    if (size == 0 || size > ForeignSize)
+        return false;
+    HeapBlock text(size);
+    DWORD got = 0, written = 0;
+    if (!text.Get() || !ReadFile(log.Get(), text.Get(), size, &got, nullptr) || got != size)
+        return false;
+    DWORD cut = size / 2;
+    while (cut > 0 && cut < size && text.Get()[cut - 1] != '\n')
+        ++cut;
+    DWORD kept = size - cut;
+    return SetFilePointer(log.Get(), 0, nullptr, FILE_BEGIN) == 0 &&
+           WriteFile(log.Get(), text.Get() + cut, kept, &written, nullptr) && written == kept &&
+           SetEndOfFile(log.Get());
+}
+
 // The whole line goes in one write at the end, so no earlier line is ever
-// touched. A full log is renamed whole rather than cut, for the same reason.
+// touched. A full log is renamed whole rather than cut, for the same reason,
+// wherever Zorvane.old may take it.
 void AppendLine(const char* line)
 {
     PathBuffer path;
-    if (!PathBesideProgram(LogName, path))
-        return;
-    // A read-only log is left alone, also where the system would let it be
-    // written (Wine run as root), and before it could be renamed.
-    DWORD attributes = GetFileAttributesA(path.data());
-    if (attributes != INVALID_FILE_ATTRIBUTES &&
-        (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)))
+    if (!PathBesideProgram(LogName, path) || IsForeign(path.data()))
         return;
     DWORD length = static_cast<DWORD>(lstrlenA(line));
     DWORD size = 0;
     if (QueryFileStatus(path.data(), &size) && size > LogLimit - length) {
-        if (size > ForeignSize)
-            return;
         PathBuffer old = path; // Zorvane.old
         lstrcpyA(old.data() + lstrlenA(old.data()) - 3, "old");
-        DeleteFileA(old.data());
-        if (!MoveFileA(path.data(), old.data()))
+        bool renamed = false;
+        if (!IsForeign(old.data())) {
+            DeleteFileA(old.data());
+            renamed = MoveFileA(path.data(), old.data()) != 0;
+        }
+        if (!renamed && !KeepNewestHalf(path.data()))
             return;
     }
     KernelHandle log(CreateFileA(path.data(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD end = log.Valid() ? SetFilePointer(log.Get(), 0, nullptr, FILE_END)
+                            : INVALID_SET_FILE_POINTER;
+    if (end == INVALID_SET_FILE_POINTER)
+        return;
+    // A write cut short, on a full disk, would leave half a line for the next
+    // one to run on from; the log is cut back to where the line began.
     DWORD written = 0;
-    if (log.Valid() && SetFilePointer(log.Get(), 0, nullptr, FILE_END) != INVALID_SET_FILE_POINTER)
-        WriteFile(log.Get(), line, length, &written, nullptr);
+    if (!WriteFile(log.Get(), line, length, &written, nullptr) || written != length) {
+        SetFilePointer(log.Get(), static_cast<LONG>(end), nullptr, FILE_BEGIN);
+        SetEndOfFile(log.Get());
+    }
 }
 
 // A box that was never shown was no question to the user.

@@ -2,6 +2,7 @@
 // elimination sequence, with real look-alike processes, real registry values
 // and real files, and every notice read off the screen.
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <string>
 #include <utility>
 #include <vector>
@@ -411,7 +412,8 @@ TEST_F(Elimination, AFailedCopyLeavesTheOriginalAndTheReportSaysSo)
 // The program itself is started under a file size limit below the server's
 // size, so its copy fails part-way with the first name taken and the second
 // free: the part written at the second goes, the earlier copy at the first
-// stays. Its sweep finds the server and asks.
+// stays. Its sweep finds the server and asks. Its log, just short of the
+// limit, keeps no part of a line that did not fit.
 TEST_F(Elimination, ACopyThatFailsPartWayLeavesNoPartAndKeepsTheEarlierCopy)
 {
     if (!RunningOnWine())
@@ -421,9 +423,16 @@ TEST_F(Elimination, ACopyThatFailsPartWayLeavesNoPartAndKeepsTheEarlierCopy)
     LookAlikeProcess process(server.Path());
     std::string const earlier = "an earlier copy";
     SetFileText(Quarantine(folder), &earlier);
+    // The log lacks 10 bytes of the limit, so its next line is cut short too.
+    std::string log;
+    for (int i = 0; log.size() < 32 * 1024 - 10; ++i)
+        log += "an earlier line, number " + std::to_string(i) + "\r\n";
+    log.resize(32 * 1024 - 12);
+    log += "\r\n";
+    SetFileText(LogPath(), &log);
 
     ZorvaneProcess z;
-    ASSERT_TRUE(z.StartWithFileSizeLimit(64)) << "at most 64 KiB, the server has 128";
+    ASSERT_TRUE(z.StartWithFileSizeLimit(64)) << "at most 32 KiB, the server has 128";
     EXPECT_EQ(Question(server.Path()), AnswerNotice(IDYES).text);
     Notice report = AnswerNotice(IDOK);
     z.End();
@@ -433,6 +442,9 @@ TEST_F(Elimination, ACopyThatFailsPartWayLeavesNoPartAndKeepsTheEarlierCopy)
     EXPECT_FALSE(FileExists(folder + "\\GrimlatchRemoved (2).exe")) << "the part written must go";
     EXPECT_EQ(earlier, FileBytes(Quarantine(folder))) << "a copy this attempt did not make stays";
     EXPECT_TRUE(FileExists(server.Path()));
+    std::string after = FileBytes(LogPath());
+    EXPECT_TRUE(log == after) << "no part of a line may stay; the log ends in: "
+                              << after.substr(log.size() - 20);
 }
 
 TEST_F(Elimination, AValueThatCannotBeDeletedIsReported)
@@ -803,6 +815,34 @@ TEST_F(Elimination, TheLogChangesNothingTheUserSeesAndKeepsWithinItsLimit)
     EXPECT_EQ(256u * 1024, full.size()) << "a line that just fits is added";
     EXPECT_EQ(line.size(), removal().size()) << "the next one starts a new log";
     EXPECT_TRUE(full == FileBytes(LogPath("old"))) << "the full log is now Zorvane.old";
+
+    // A Zorvane.old that is not Zorvane's stays as it is; the log then keeps
+    // its newer half, in whole lines.
+    std::string lines;
+    for (int i = 0; lines.size() + line.size() <= 256 * 1024; ++i)
+        lines += "an earlier line, number " + std::to_string(i) + "\r\n";
+    for (const std::string* old : {&mine, &foreign, static_cast<const std::string*>(nullptr)}) {
+        SetFileText(LogPath("old"), old);
+        if (old == &mine)
+            SetFileAttributesA(LogPath("old").c_str(), FILE_ATTRIBUTE_READONLY);
+        if (!old) {
+            ASSERT_TRUE(CreateDirectoryA(LogPath("old").c_str(), nullptr));
+        }
+        SetFileText(LogPath(), &lines);
+        std::string halved = removal();
+        if (old) {
+            EXPECT_TRUE(*old == FileBytes(LogPath("old"))) << "Zorvane.old must stay";
+            SetFileAttributesA(LogPath("old").c_str(), FILE_ATTRIBUTE_NORMAL);
+        } else {
+            EXPECT_TRUE(RemoveDirectoryA(LogPath("old").c_str())) << "the folder must stay, and empty";
+        }
+        size_t kept = halved.size() - std::min(halved.size(), line.size());
+        EXPECT_TRUE(halved.size() > line.size() && kept <= lines.size() / 2 &&
+                    kept + 40 > lines.size() / 2 &&
+                    lines.compare(lines.size() - kept, kept, halved, 0, kept) == 0 &&
+                    lines[lines.size() - kept - 1] == '\n')
+            << "kept " << kept << " of " << lines.size() << " bytes, from: " << halved.substr(0, 40);
+    }
 }
 
 // Zorvane.exe itself, told by Wine that it runs on Windows 98, removes a
