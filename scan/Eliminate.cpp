@@ -430,11 +430,14 @@ bool DeleteAtRestart(const char* path)
 }
 
 // A DLL that waits for the restart is logged once, when it is handed over.
+// A read-only one loses its mark first, as the server does: the restart's
+// deletion may stop at the mark too, and the offer to restart would then
+// come back at every scan.
 DllDeletion DeleteDropperDll()
 {
     const char* dll = DropperDllPath.data();
     bool handedOver = WasHandedOver(dll);
-    DllDeletion done = DeleteFileA(dll)       ? DllDeletion::Deleted
+    DllDeletion done = DeleteMarkedFile(dll)  ? DllDeletion::Deleted
                        : DeleteAtRestart(dll) ? DllDeletion::AtRestart
                                               : DllDeletion::Left;
     const char* fields[] = {done == DllDeletion::Deleted ? "DLL deleted" : "DLL deleted at restart",

@@ -82,19 +82,32 @@ TEST_F(ScanCycle, ANearMissDllIsNeitherDeletedNorOfferedAbout)
     EXPECT_TRUE(Restarts.empty());
 }
 
+// The intruder may mark its DLL read-only; the mark goes first, as the
+// restart's deletion might stop at it too and the offer come back each time.
 TEST_F(ScanCycle, AGenuineDllIsDeletedBeforeTheRebootOfferIsShown)
 {
-    ASSERT_TRUE(PlantDropperDll());
-    bool presentDuringOffer = true;
-    std::vector<Notice> notices =
-        RunCycle({IDNO}, [&] { presentDuringOffer = FileExists(DropperDllFile()); });
+    KeptValue pending(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager",
+                      "PendingFileRenameOperations");
+    std::string const dll = DropperDllFile();
+    for (DWORD marks : {DWORD{FILE_ATTRIBUTE_NORMAL},
+                        DWORD{FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM}}) {
+        ASSERT_TRUE(PlantDropperDll());
+        ASSERT_TRUE(SetFileAttributesA(dll.c_str(), marks));
+        bool presentDuringOffer = true;
+        std::vector<Notice> notices =
+            RunCycle({IDNO}, [&] { presentDuringOffer = FileExists(dll); });
 
-    ASSERT_EQ(1u, notices.size()) << "no server runs, so the offer is the only notice";
-    EXPECT_EQ(RebootOffer, notices[0].text);
-    EXPECT_EQ("Cancel Yes No", notices[0].buttons);
-    EXPECT_FALSE(presentDuringOffer) << "the DLL must be gone before the user is asked";
-    EXPECT_FALSE(FileExists(DropperDllFile()));
+        ASSERT_EQ(1u, notices.size()) << "no server runs, so the offer is the only notice";
+        EXPECT_EQ(RebootOffer, notices[0].text);
+        EXPECT_EQ("Cancel Yes No", notices[0].buttons);
+        EXPECT_FALSE(presentDuringOffer) << "the DLL must be gone before the user is asked";
+        EXPECT_FALSE(FileExists(dll)) << "marks 0x" << std::hex << marks;
+        SetFileAttributesA(dll.c_str(), FILE_ATTRIBUTE_NORMAL);
+    }
     EXPECT_TRUE(Restarts.empty()) << "No must not restart the computer";
+    std::string const deleted = "DLL deleted | " + dll, offered = "Restart offer | " + dll + " | No";
+    EXPECT_EQ((std::vector<std::string>{deleted, offered, deleted, offered}), LogEntries())
+        << "deleted at once, not at the restart";
 }
 
 TEST_F(ScanCycle, OnlyYesToTheOfferRestartsAndThenWithShutdownAndReboot)
