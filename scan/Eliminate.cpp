@@ -165,8 +165,10 @@ template <size_t N> struct RecentPaths {
 RecentPaths<8> CopiedOriginals;
 std::array<QuarantineBuffer, 8> RunCopies;
 
-// The copy of this original made earlier in the run, still there and still
-// of the original's size.
+// The copy of this original made earlier in the run, still there, still of
+// the original's size and with the original's bytes where the server's code
+// lies. Only a file that has just passed the test that found it is asked
+// about: one that cannot be read cannot be told apart from another.
 const char* EarlierCopy(const char* imagePath)
 {
     size_t slot = CopiedOriginals.Find(imagePath);
@@ -175,7 +177,7 @@ const char* EarlierCopy(const char* imagePath)
     DWORD copySize = 0, originalSize = 0;
     const char* copy = RunCopies[slot].data();
     return QueryFileStatus(copy, &copySize) && QueryFileStatus(imagePath, &originalSize) &&
-                   copySize == originalSize
+                   copySize == originalSize && HoldSameServerCode(copy, imagePath)
                ? copy
                : nullptr;
 }
@@ -251,10 +253,15 @@ void ShowReport(const char* imagePath, const char* quarantinePath, const Outcome
                 std::span<const char* const> failed)
 {
     std::array<char, 2048> text = {};
-    Append(text, "Grimlatch was found installed and running on this computer.  ");
-    if (o.process != ProcessOutcome::StillRunning && o.valueDeleted)
-        Append(text, "It has been disabled.  ");
-    Append(text, "The original filename was:\n\n");
+    if (o.changed) {
+        Append(text, "Grimlatch was found running on this computer, but nothing has been "
+                     "removed.  The filename is:\n\n");
+    } else {
+        Append(text, "Grimlatch was found installed and running on this computer.  ");
+        if (o.process != ProcessOutcome::StillRunning && o.valueDeleted)
+            Append(text, "It has been disabled.  ");
+        Append(text, "The original filename was:\n\n");
+    }
     Append(text, imagePath);
     if (o.copied) {
         Append(text, o.reused ? "\n\nThe Grimlatch file was made visible by an earlier removal "
@@ -263,8 +270,9 @@ void ShowReport(const char* imagePath, const char* quarantinePath, const Outcome
                                 "found at:\n\n");
         Append(text, quarantinePath);
     }
+    // Where nothing was done, the reason stands alone.
     if (!failed.empty())
-        Append(text, "\n\nNot everything could be done:");
+        Append(text, o.changed ? "\n" : "\n\nNot everything could be done:");
     for (const char* step : failed) {
         Append(text, "\n");
         Append(text, step);
@@ -479,53 +487,57 @@ void Eliminate(const ProcessEntry& entry, ServerTest identifiedBy, HKEY key,
                const char* valueName)
 {
     Outcome o;
-    o.process = EndServerProcess(entry);
-    if (key)
-        o.valueDeleted = RegDeleteValueA(key, valueName) == ERROR_SUCCESS;
-
     PathBuffer imagePath = entry.path;
     CharUpperA(imagePath.data());
     QuarantineBuffer quarantinePath;
-    // The path may hold another file by now: an update, or on the NT family
-    // a folder renamed underneath. Such a file is not the one found.
-    // A file that cannot even be read cannot be told apart, nor copied; the
-    // copy then fails and says so.
-    o.changed = !identifiedBy(entry.path.data()) && IsReadable(imagePath.data());
+    // The path may hold another file by now: a question may have stayed open
+    // for minutes while the program there was updated, or on the NT family a
+    // folder was renamed underneath. Such a file is not the one found, and
+    // nothing is done for it: its process, its value and the DLL stay, and
+    // the next scan looks at it afresh. A file that cannot even be read
+    // cannot be told apart, nor copied; the copy then fails and says so.
+    bool passes = identifiedBy(entry.path.data());
+    o.changed = !passes && IsReadable(imagePath.data());
     if (!o.changed) {
-        if (const char* earlier = EarlierCopy(imagePath.data())) {
+        o.process = EndServerProcess(entry);
+        if (key)
+            o.valueDeleted = RegDeleteValueA(key, valueName) == ERROR_SUCCESS;
+        if (const char* earlier = passes ? EarlierCopy(imagePath.data()) : nullptr) {
             lstrcpyA(quarantinePath.data(), earlier);
             o.copied = o.reused = true;
         } else {
             o.copied = CopyToQuarantine(imagePath.data(), quarantinePath);
         }
-    }
-    Sleep(50);
-    // Without its copy the file stays: the user may have confirmed the wrong
-    // file, and the copy is the only way back.
-    if (o.copied) {
-        o.visible = MakeVisible(quarantinePath.data());
-        o.deleted = DeleteMarkedFile(imagePath.data());
-        if (!o.deleted) {
-            o.deleteScheduled = DeleteAtRestart(imagePath.data());
-            if (!o.reused)
-                RememberCopy(imagePath.data(), quarantinePath);
+        Sleep(50);
+        // Without its copy the file stays: the user may have confirmed the
+        // wrong file, and the copy is the only way back.
+        if (o.copied) {
+            o.visible = MakeVisible(quarantinePath.data());
+            o.deleted = DeleteMarkedFile(imagePath.data());
+            if (!o.deleted) {
+                o.deleteScheduled = DeleteAtRestart(imagePath.data());
+                if (!o.reused)
+                    RememberCopy(imagePath.data(), quarantinePath);
+            }
         }
+        Sleep(10);
+        // Only the genuine dropper DLL goes: a file that merely bears its name
+        // is not the intruder's, and the cycle leaves it alone too. A program
+        // that has loaded it keeps it from being deleted until the restart.
+        if (IsDropperDllActive())
+            o.dll = DeleteDropperDll();
     }
-    Sleep(10);
-    // Only the genuine dropper DLL goes: a file that merely bears its name is
-    // not the intruder's, and the cycle leaves it alone too. A program that
-    // has loaded it keeps it from being deleted until the restart.
-    if (IsDropperDllActive())
-        o.dll = DeleteDropperDll();
 
     // The line is written before the report is shown: the user may leave it
     // open, or the program may be closed under it. Its fields end with the
-    // failed steps, which the report lists too.
-    const char* line[3 + 5] = {"Removed", imagePath.data(),
+    // failed steps, which the report lists too. A file left alone has no copy
+    // to name.
+    const char* line[3 + 5] = {o.changed ? "Not removed" : "Removed", imagePath.data(),
                                o.copied ? quarantinePath.data() : "No copy"};
-    size_t failed = ListFailedSteps(o, line + 3);
-    LogEvent({line, 3 + failed});
-    ShowReport(imagePath.data(), quarantinePath.data(), o, {line + 3, failed});
+    size_t fixed = o.changed ? 2 : 3;
+    size_t failed = ListFailedSteps(o, line + fixed);
+    LogEvent({line, fixed + failed});
+    ShowReport(imagePath.data(), quarantinePath.data(), o, {line + fixed, failed});
     if (key)
         RegCloseKey(key);
     FoundThisCycle = 1;

@@ -162,6 +162,19 @@ bool MatchesServerSignature(const char* imagePath)
     return true;
 }
 
+// A file too short to hold the code in either is not the same.
+bool HoldSameServerCode(const char* onePath, const char* otherPath)
+{
+    std::array<BYTE, ServerCodeSignature.size()> code[2];
+    const char* paths[] = {onePath, otherPath};
+    for (int i = 0; i < 2; ++i) {
+        SimpleFile file(paths[i]);
+        if (!file.IsOpen() || !file.Seek(ServerCodeOffset) || !file.ReadAll(code[i]))
+            return false;
+    }
+    return code[0] == code[1];
+}
+
 // Trims in place, so a text of any length is handled whole and nothing is
 // copied: the leading white space is skipped, the trailing white space cut
 // off, and what lies between moved to the front with its inner white space.

@@ -62,6 +62,8 @@ bool MatchesDropperSignature();
 bool IsServerCandidate(const char* imagePath);
 bool HasBlankVersionStrings(const char* imagePath);
 bool MatchesServerSignature(const char* imagePath);
+// Whether two files hold the same bytes where the server's code lies.
+bool HoldSameServerCode(const char* onePath, const char* otherPath);
 void TrimSpaces(char* text);
 // Whether a version string, as VerQueryValueA hands it out (a pointer into
 // the block and a length), is blank once trimmed.
@@ -104,6 +106,9 @@ bool CommandNamesImage(const char* command, const char* imagePath);
 // Whether the image's file is the server's " .exe", under either of its names.
 bool HasServerFileName(const char* imagePath);
 void SweepProcesses(const ProcessList& snapshot);
+// Whether the image bears the server's content: a candidate with the
+// server's code bytes. The sweep knows a server by this alone.
+bool BearsServerContent(const char* imagePath);
 
 // Asks the user whether the image is the intruder's server; returns the button.
 int AskAboutImage(const char* imagePath);

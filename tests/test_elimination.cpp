@@ -562,10 +562,12 @@ char const SessionManager[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manag
 char const PendingRenamesName[] = "PendingFileRenameOperations";
 
 // Removes the server while the test holds its file open for reading, as
-// another program might: it can be copied, but not deleted.
-std::vector<Notice> EliminateHeld(const FixtureCopy& server, const LookAlikeProcess& process)
+// another program might: it can be copied, but not deleted. Other sharing
+// gives other limits.
+std::vector<Notice> EliminateHeld(const FixtureCopy& server, const LookAlikeProcess& process,
+                                  DWORD sharing = FILE_SHARE_READ)
 {
-    HeldFile held(server.Path(), FILE_SHARE_READ);
+    HeldFile held(server.Path(), sharing);
     EXPECT_TRUE(held.Open());
     return Answering({IDOK}, [&] { EliminateServer(EntryOf(process, server.Path()), IsServerCandidate); });
 }
@@ -672,15 +674,14 @@ TEST_F(Elimination, ACopyNameTooLongForMaxPathIsMadeInTheFoldersShortForm)
 }
 
 // The path may hold another file by the time the server is removed: only a
-// file that still passes the test that identified it is copied and deleted.
+// file that still passes the test that identified it is touched. For one that
+// does not, nothing at all is done: its process, its value and the DLL stay.
 TEST_F(Elimination, AFileThatNoLongerPassesItsTestIsLeftAlone)
 {
     FixtureCopy candidate("candidate.exe", Folder(), "swapped.exe");
     FixtureCopy ordinary("ordinary.exe", Folder(), "updated.exe");
-    FixtureCopy other("ordinary.exe", Folder(), "bystander.exe");
-    LookAlikeProcess bystander(other.Path()); // the server itself has ended
-    std::string const changed = "\n\nNot everything could be done:\nThe file has changed since it "
-                                "was found and was not removed.";
+    ASSERT_TRUE(PlantDropperDll());
+    std::string const changed = "The file has changed since it was found and was not removed.";
     struct {
         const FixtureCopy& file;
         ServerTest test;
@@ -688,24 +689,70 @@ TEST_F(Elimination, AFileThatNoLongerPassesItsTestIsLeftAlone)
     } cases[] = {
         {candidate, IdentifiesItselfAsServer, false}, // neither the name nor the code
         {ordinary, IsServerCandidate, false},
+        {candidate, BearsServerContent, false},
         {candidate, IsServerCandidate, true},
     };
+    std::vector<std::string> logged;
     for (const auto& c : cases) {
         std::string path = c.file.Path();
-        std::vector<Notice> notices =
-            Answering({IDOK}, [&] { EliminateServer(EntryOf(bystander, path), c.test); });
+        LookAlikeProcess process(path);
+        Register(HKEY_CURRENT_USER, TestKey, "value", path);
+        HKEY key = nullptr;
+        ASSERT_EQ(ERROR_SUCCESS,
+                  RegOpenKeyExA(HKEY_CURRENT_USER, TestKey, 0, KEY_READ | KEY_WRITE, &key));
+        std::vector<Notice> notices = Answering(
+            {IDOK}, [&] { EliminateServer(EntryOf(process, path), c.test, key, "value"); });
         ASSERT_EQ(1u, notices.size());
-        std::string head = Report(Upper(path), "");
-        head = head.substr(0, head.find("\n\nThe Grimlatch file"));
-        EXPECT_EQ(c.removed ? Report(Upper(path), Quarantine(Upper(Folder()))) : head + changed,
-                  notices[0].text);
+        if (c.removed) {
+            EXPECT_EQ(Report(Upper(path), Quarantine(Upper(Folder()))), notices[0].text);
+            EXPECT_TRUE(process.WaitForExit(Patience));
+            logged.push_back("DLL deleted | " + DropperDllFile());
+            logged.push_back("Removed | " + Upper(path) + " | " + Quarantine(Upper(Folder())));
+        } else {
+            EXPECT_EQ("Grimlatch was found running on this computer, but nothing has been "
+                      "removed.  The filename is:\n\n" + Upper(path) + "\n\n" + changed,
+                      notices[0].text);
+            EXPECT_TRUE(process.Running()) << "its process must not be ended: " << path;
+            EXPECT_TRUE(ValueExists(HKEY_CURRENT_USER, TestKey, "value")) << path;
+            EXPECT_TRUE(FileExists(DropperDllFile())) << path;
+            logged.push_back("Not removed | " + Upper(path) + " | " + changed);
+        }
         EXPECT_NE(c.removed, FileExists(path)) << path;
     }
+    EXPECT_EQ(logged, LogEntries());
+}
+
+// The sweep knew the server by its code bytes. A file that only looks like a
+// candidate, put in its place while the question was open, is not it.
+TEST_F(Elimination, TheSweepChecksTheFileAgainByTheCodeItFoundItBy)
+{
+    EnhancedScanning = 1;
+    FixtureCopy server("server.exe", Folder(), "replaced.exe");
+    FixtureCopy candidate("candidate.exe", Folder(), "replacement.exe");
+    LookAlikeProcess process(server.Path());
+    std::string const moved = Folder() + "\\moved away.exe";
+    bool replaced = false;
+    std::vector<Notice> notices = RunCycle({IDYES, IDOK}, [&] {
+        if (!replaced)
+            replaced = MoveFileA(server.Path().c_str(), moved.c_str()) &&
+                       CopyFileA(candidate.Path().c_str(), server.Path().c_str(), TRUE);
+    });
+
+    ASSERT_TRUE(replaced) << "the running server's file could not be swapped";
+    ASSERT_EQ(2u, notices.size());
+    EXPECT_EQ(Question(server.Path()), notices[0].text);
+    EXPECT_TRUE(Contains(notices[1].text, "The file has changed since it was found")) << notices[1].text;
+    EXPECT_TRUE(FileExists(server.Path())) << "the file in its place must stay";
+    EXPECT_TRUE(process.Running());
+    process.End();
+    SetFileAttributesA(moved.c_str(), FILE_ATTRIBUTE_NORMAL);
+    EXPECT_TRUE(WaitUntil([&] { return DeleteFileA(moved.c_str()) != 0; }, Patience));
 }
 
 // A server that can be neither ended nor deleted is found again at every
 // scan; its removals in one run share one copy and one deletion at restart,
-// for as long as the copy is still there and whole.
+// for as long as the copy is still there and whole, and the file can still be
+// told to be the server.
 TEST_F(Elimination, RemovalsOfOneUndeletableServerShareOneCopy)
 {
     FixtureCopy server("server.exe", Folder(), "held again.exe");
@@ -717,16 +764,31 @@ TEST_F(Elimination, RemovalsOfOneUndeletableServerShareOneCopy)
     reused.replace(reused.find("has been made visible and can now"), 33,
                    "was made visible by an earlier removal and can still");
 
-    std::vector<Notice> notices[3];
-    for (int i = 0; i < 3; ++i) {
+    std::vector<Notice> notices[5];
+    for (int i = 0; i < 5; ++i) {
         if (i == 2) // the copy is no longer whole
             SetFileText(Quarantine(Folder()), &image);
-        notices[i] = EliminateHeld(server, process);
+        if (i == 3) { // of the same size, but other code bytes
+            HANDLE copy = CreateFileA(second.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                      0, nullptr);
+            DWORD written = 0;
+            SetFilePointer(copy, 1536 + 5, nullptr, FILE_BEGIN);
+            WriteFile(copy, "\xFF", 1, &written, nullptr);
+            CloseHandle(copy);
+            ASSERT_EQ(1u, written);
+        }
+        // Last, the file is held so that it cannot be read, but can be deleted.
+        notices[i] = EliminateHeld(server, process, i == 4 ? FILE_SHARE_DELETE : FILE_SHARE_READ);
         ASSERT_EQ(1u, notices[i].size());
     }
     EXPECT_EQ(Report(image, Quarantine(Upper(Folder()))) + DeletedAtRestart, notices[0][0].text);
     EXPECT_EQ(reused, notices[1][0].text);
     EXPECT_EQ(Report(image, second) + DeletedAtRestart, notices[2][0].text);
+    EXPECT_EQ(Report(image, Upper(Folder()) + "\\GrimlatchRemoved (3).exe") + DeletedAtRestart,
+              notices[3][0].text);
+    EXPECT_TRUE(Contains(notices[4][0].text, "\nThe file could not be copied and was left in "
+                                             "place.")) << notices[4][0].text;
+    EXPECT_TRUE(FileExists(server.Path())) << "a file that cannot be told apart must stay";
     std::string listed = Upper(ReadStoredValue(HKEY_LOCAL_MACHINE, SessionManager,
                                                PendingRenamesName).bytes);
     size_t first = listed.find(image + std::string(1, '\0'));
