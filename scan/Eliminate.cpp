@@ -69,9 +69,14 @@ bool RunningOnWindows9x()
     return (GetVersion() & 0x80000000u) != 0;
 }
 
+// Where a WININIT.INI that could not be replaced left its new text, for the
+// report to name; empty when it did not.
+char WininitLeftAt[MAX_PATH];
+
 // A file that is still in use goes at the next restart instead.
 bool HandOverDeletion(const char* path)
 {
+    WininitLeftAt[0] = '\0';
     if (RunningOnWindows9x()) {
         // WININIT.INI takes short names only.
         char shortPath[MAX_PATH];
@@ -210,6 +215,9 @@ template <size_t N> void Append(std::array<char, N>& text, const char* more)
     lstrcpynA(text.data() + used, more, static_cast<int>(N) - used);
 }
 
+// Room for the step that names where WININIT.INI's new text was left.
+using StepBuffer = std::array<char, MAX_PATH + 96>;
+
 struct Outcome {
     ProcessOutcome process = ProcessOutcome::Ended;
     bool valueDeleted = true;
@@ -220,6 +228,7 @@ struct Outcome {
     bool deleted = false;
     bool deleteScheduled = false;
     DllDeletion dll = DllDeletion::Deleted;
+    StepBuffer leftAt = {};
 };
 
 // The steps that failed, each in the words that the report and the log
@@ -237,6 +246,8 @@ size_t ListFailedSteps(const Outcome& o, const char** steps)
         steps[n++] = "The file has changed since it was found and was not removed.";
     else if (!o.copied)
         steps[n++] = "The file could not be copied and was left in place.";
+    else if (!o.deleted && o.leftAt[0])
+        steps[n++] = o.leftAt.data();
     else if (!o.deleted)
         steps[n++] = o.deleteScheduled ? "The file could not be deleted; it will be deleted when "
                                          "the computer restarts."
@@ -338,6 +349,24 @@ bool FindRenameSectionEnd(std::span<const char> text, size_t& end)
     return inside;
 }
 
+// Moves the file to a free "zrv" name in `folder`. No empty file is made to
+// hold the name first: one that could not be deleted again would stay in the
+// Windows folder for good.
+bool MoveAside(const char* path, const char* folder, char (&aside)[MAX_PATH])
+{
+    DWORD unique = GetTickCount();
+    for (int tries = 0; tries < 64; ++tries, ++unique) {
+        if (!GetTempFileNameA(folder, "zrv", (unique & 0xFFFF) | 1, aside))
+            return false;
+        if (MoveFileA(path, aside))
+            return true;
+        DWORD error = GetLastError();
+        if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS)
+            return false;
+    }
+    return false;
+}
+
 bool WriteAll(HANDLE file, const char* bytes, size_t count)
 {
     DWORD written = 0;
@@ -365,6 +394,10 @@ bool AppendWininitDeletion(const char* iniPath, const char* shortPath)
     length = static_cast<int>(BaseName(iniPath) - iniPath);
     folder[length > 0 ? length - 1 : 0] = '\0';
 
+    // Windows 95/98 keep the .INI file used last in a cache: a line that
+    // another program has just written with the profile functions may not be
+    // on disk yet.
+    WritePrivateProfileStringA(nullptr, nullptr, nullptr, iniPath);
     bool existed = GetFileAttributesA(iniPath) != INVALID_FILE_ATTRIBUTES;
     KernelHandle file(existed ? CreateFileA(iniPath, GENERIC_READ, FILE_SHARE_READ, nullptr,
                                             OPEN_EXISTING, 0, nullptr)
@@ -413,17 +446,28 @@ bool AppendWininitDeletion(const char* iniPath, const char* shortPath)
         DeleteFileA(newPath);
         return false;
     }
-    if (!GetTempFileNameA(folder.data(), "zrv", 0, oldPath) || !DeleteFileA(oldPath) ||
-        !MoveFileA(iniPath, oldPath)) {
+    if (!MoveAside(iniPath, folder.data(), oldPath)) {
         DeleteFileA(newPath);
         return false;
     }
     if (!MoveFileA(newPath, iniPath)) {
-        MoveFileA(oldPath, iniPath);
-        DeleteFileA(newPath);
-        return false;
+        if (MoveFileA(oldPath, iniPath)) {
+            DeleteFileA(newPath);
+            return false;
+        }
+        // Neither takes the name back. The new text holds every line of the
+        // old, so it is kept: under the name, as a copy; failing that where
+        // it lies, which the report names. Nothing reads the old one now.
+        bool kept = CopyFileA(newPath, iniPath, FALSE) != 0;
+        if (kept)
+            DeleteFileA(newPath);
+        else
+            lstrcpyA(WininitLeftAt, newPath);
+        DeleteMarkedFile(oldPath);
+        return kept;
     }
-    DeleteFileA(oldPath);
+    // A read-only WININIT.INI keeps its mark under the name it was moved to.
+    DeleteMarkedFile(oldPath);
     return true;
 }
 
@@ -516,6 +560,11 @@ void Eliminate(const ProcessEntry& entry, ServerTest identifiedBy, HKEY key,
             o.deleted = DeleteMarkedFile(imagePath.data());
             if (!o.deleted) {
                 o.deleteScheduled = DeleteAtRestart(imagePath.data());
+                if (!o.deleteScheduled && WininitLeftAt[0])
+                    wsprintfA(o.leftAt.data(),
+                              "The file could not be deleted; WININIT.INI could not be "
+                              "replaced, and its new text was left in %s.",
+                              WininitLeftAt);
                 if (!o.reused)
                     RememberCopy(imagePath.data(), quarantinePath);
             }

@@ -956,7 +956,73 @@ TEST_F(Elimination, AnUndeletableServerIsDeletedAtRestartOnWindows98)
 class WininitDeletion : public ::testing::Test {
 protected:
     std::string Path() const { return TempFolder() + "\\wininit test.ini"; }
-    void TearDown() override { DeleteFileA(Path().c_str()); }
+    void TearDown() override
+    {
+        for (int twins = 0; twins < 2; ++twins) {
+            SetFileAttributesA(Path().c_str(), FILE_ATTRIBUTE_NORMAL);
+            if (!DeleteFileA(Path().c_str()))
+                RemoveDirectoryA(Path().c_str());
+        }
+        std::string left = TemporaryFiles();
+        for (size_t at = 0, end; (end = left.find(';', at)) != std::string::npos; at = end + 1) {
+            std::string file = TempFolder() + "\\" + left.substr(at, end - at);
+            SetFileAttributesA(file.c_str(), FILE_ATTRIBUTE_NORMAL);
+            DeleteFileA(file.c_str());
+        }
+    }
+
+    // The names of the "zrv" files in the folder, each followed by ';'.
+    static std::string TemporaryFiles()
+    {
+        std::string names;
+        WIN32_FIND_DATAA found;
+        HANDLE search = FindFirstFileA((TempFolder() + "\\zrv*.tmp").c_str(), &found);
+        if (search == INVALID_HANDLE_VALUE)
+            return names;
+        do
+            names += std::string(found.cFileName) + ";";
+        while (FindNextFileA(search, &found));
+        FindClose(search);
+        return names;
+    }
+
+    // Makes, from Wine's Unix side, a file or folder whose name differs from
+    // the test file's in case only. Wine finds the exact name first, and the
+    // twin once that has gone.
+    bool MakeCaseTwin(bool folder) const
+    {
+        using UnixName = char*(CDECL*)(const WCHAR*);
+        auto unixName = reinterpret_cast<UnixName>(reinterpret_cast<void*>(
+            GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+        std::string windowsFolder = TempFolder();
+        std::wstring wide(windowsFolder.begin(), windowsFolder.end());
+        char* unixFolder = unixName ? unixName(wide.c_str()) : nullptr;
+        if (!unixFolder)
+            return false;
+        std::string twin = std::string(unixFolder) + "/WININIT TEST.INI";
+        std::string made = std::string(unixFolder) + "/twin made";
+        HeapFree(GetProcessHeap(), 0, unixFolder);
+        std::string commandLine = "/bin/sh -c \"" + std::string(folder ? "mkdir '" : "echo twin >'") +
+                                  twin + "' && touch '" + made + "'\"";
+        STARTUPINFOA si = {};
+        si.cb = sizeof si;
+        PROCESS_INFORMATION pi = {};
+        if (!CreateProcessA("Z:\\bin\\sh", commandLine.data(), nullptr, nullptr, FALSE, 0,
+                            nullptr, nullptr, &si, &pi))
+            return false;
+        if (pi.hThread)
+            CloseHandle(pi.hThread);
+        if (pi.hProcess)
+            CloseHandle(pi.hProcess);
+        std::string madeFile = windowsFolder + "\\twin made";
+        bool done = WaitUntil([&] { return FileExists(madeFile); }, Patience);
+        DeleteSoonEnough(madeFile);
+        return done;
+    }
+    static void DeleteSoonEnough(const std::string& path)
+    {
+        WaitUntil([&] { return DeleteFileA(path.c_str()) != 0; }, Patience);
+    }
 
     std::string After(const std::string* before)
     {
@@ -1006,11 +1072,46 @@ TEST_F(WininitDeletion, TheOldFileIsReplacedWholeNeverWrittenOver)
     EXPECT_EQ(before, std::string(bytes, got)) << "the old file was written to";
     EXPECT_EQ("[rename]\r\nNUL=C:\\A.TMP\r\nNUL=C:\\SERVER~1.EXE\r\n[later]\r\ny=2\r\n",
               FileBytes(Path()));
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((TempFolder() + "\\zrv*.tmp").c_str(), &found);
-    EXPECT_EQ(INVALID_HANDLE_VALUE, search) << "left behind: " << found.cFileName;
-    if (search != INVALID_HANDLE_VALUE)
-        FindClose(search);
+    EXPECT_EQ("", TemporaryFiles());
+
+    // A read-only old file goes as well, once the new one has its name.
+    ASSERT_TRUE(SetFileAttributesA(Path().c_str(), FILE_ATTRIBUTE_READONLY));
+    EXPECT_TRUE(AppendWininitDeletion(Path().c_str(), "C:\\SERVER~2.EXE"));
+    EXPECT_EQ("[rename]\r\nNUL=C:\\A.TMP\r\nNUL=C:\\SERVER~1.EXE\r\nNUL=C:\\SERVER~2.EXE\r\n"
+              "[later]\r\ny=2\r\n",
+              FileBytes(Path()));
+    EXPECT_EQ("", TemporaryFiles()) << "the old file must not stay under a name of its own";
+}
+
+// Where neither the new file nor the old one can take the name back (here a
+// name that differs in case only, which Windows itself cannot make, holds
+// it), the new text, which holds every old line, is kept: under the name,
+// or where it lies. Other programs' renames must not be lost.
+TEST_F(WininitDeletion, WhenNeitherFileTakesTheNameBackTheWholeTextIsKept)
+{
+    if (!RunningOnWine())
+        GTEST_SKIP() << "the name's twin is made from Wine's Unix side";
+    std::string const before = "[rename]\r\nNUL=C:\\A.TMP\r\n";
+    std::string const whole = before + "NUL=C:\\SERVER~1.EXE\r\n";
+    for (bool folder : {false, true}) {
+        SetFileText(Path(), &before);
+        ASSERT_TRUE(MakeCaseTwin(folder)) << "no twin of " << Path();
+
+        bool kept = AppendWininitDeletion(Path().c_str(), "C:\\SERVER~1.EXE");
+
+        std::string left = TemporaryFiles();
+        if (!folder) {
+            EXPECT_TRUE(kept);
+            EXPECT_EQ(whole, FileBytes(Path())) << "the whole text under the name";
+            EXPECT_EQ("", left);
+        } else {
+            EXPECT_FALSE(kept) << "a folder holds the name";
+            ASSERT_EQ(1u, std::count(left.begin(), left.end(), ';')) << left;
+            EXPECT_EQ(whole, FileBytes(TempFolder() + "\\" + left.substr(0, left.size() - 1)))
+                << "the whole text where it lies";
+        }
+        TearDown();
+    }
 }
 
 } // namespace
