@@ -349,14 +349,13 @@ bool FindRenameSectionEnd(std::span<const char> text, size_t& end)
     return inside;
 }
 
-// Moves the file to a free "zrv" name in `folder`. No empty file is made to
-// hold the name first: one that could not be deleted again would stay in the
-// Windows folder for good.
-bool MoveAside(const char* path, const char* folder, char (&aside)[MAX_PATH])
+// Moves the file to a free "zrv" name in `folder`, trying the numbers after
+// `taken`. No empty file is made to hold the name first: one that could not
+// be deleted again would stay in the Windows folder for good.
+bool MoveAside(const char* path, const char* folder, UINT taken, char (&aside)[MAX_PATH])
 {
-    DWORD unique = GetTickCount();
-    for (int tries = 0; tries < 64; ++tries, ++unique) {
-        if (!GetTempFileNameA(folder, "zrv", (unique & 0xFFFF) | 1, aside))
+    for (UINT unique = taken + 1; unique <= taken + 64; ++unique) {
+        if (!GetTempFileNameA(folder, "zrv", unique, aside))
             return false;
         if (MoveFileA(path, aside))
             return true;
@@ -426,7 +425,8 @@ bool AppendWininitDeletion(const char* iniPath, const char* shortPath)
     lstrcatA(line.data(), "\r\n");
 
     char newPath[MAX_PATH], oldPath[MAX_PATH];
-    if (!GetTempFileNameA(folder.data(), "zrv", 0, newPath))
+    UINT taken = GetTempFileNameA(folder.data(), "zrv", 0, newPath);
+    if (!taken)
         return false;
     KernelHandle replacement(CreateFileA(newPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                          FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -446,7 +446,7 @@ bool AppendWininitDeletion(const char* iniPath, const char* shortPath)
         DeleteFileA(newPath);
         return false;
     }
-    if (!MoveAside(iniPath, folder.data(), oldPath)) {
+    if (!MoveAside(iniPath, folder.data(), taken, oldPath)) {
         DeleteFileA(newPath);
         return false;
     }
