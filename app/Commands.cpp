@@ -16,7 +16,13 @@ constexpr char UninstallQuestion[] =
     "If you uninstall the Zorvane you will have no protection against Grimlatch.\n\n"
     "Are you sure you want to uninstall the Zorvane?";
 
-constexpr char HelpMissing[] = "ERROR: helpfile Zorvane.hlp unavailable";
+// Each kind of system is told of the file that it looks for.
+constexpr char HelpFileMissing[] = "ERROR: helpfile Zorvane.hlp unavailable";
+constexpr char HelpPageMissing[] = "ERROR: helpfile Zorvane.htm unavailable";
+// The page is there, but nothing on the system would open it; where it lies
+// follows, so that the user can open it in a browser by hand.
+constexpr char HelpPageNotOpened[] =
+    "ERROR: helpfile Zorvane.htm could not be opened. It can be read in any web browser:\n\n";
 
 constexpr char HelpFileName[] = "\\Zorvane.hlp";
 constexpr char HelpPageName[] = "\\Zorvane.htm";
@@ -70,17 +76,30 @@ bool HasHelpEngine()
     return LOBYTE(LOWORD(GetVersion())) < 6;
 }
 
+// ShellExecuteA answers 32 or less when it opened nothing: no program is
+// set for the page, or the one that is could not be started.
+void OpenHelpPage(HWND window, const char* path)
+{
+    if (reinterpret_cast<INT_PTR>(
+            ShellExecuteA(window, "open", path, nullptr, nullptr, SW_SHOWNORMAL)) > 32)
+        return;
+    std::array<char, sizeof HelpPageNotOpened + PathBufferSize> text;
+    lstrcpyA(text.data(), HelpPageNotOpened);
+    lstrcatA(text.data(), path);
+    ShowNotice(MainWindow, text.data(), NoticeCaption, MB_OK);
+}
+
 void ShowHelp(HWND window)
 {
     bool engine = HasHelpEngine();
     PathBuffer path;
     if (!PathBesideProgram(engine ? HelpFileName : HelpPageName, path) ||
         !HelpFileExists(path.data()))
-        ShowNotice(MainWindow, HelpMissing, NoticeCaption, MB_OK);
+        ShowNotice(MainWindow, engine ? HelpFileMissing : HelpPageMissing, NoticeCaption, MB_OK);
     else if (engine)
         WinHelpA(window, path.data(), HELP_FINDER, 0);
     else
-        ShellExecuteA(window, "open", path.data(), nullptr, nullptr, SW_SHOWNORMAL);
+        OpenHelpPage(window, path.data());
 }
 
 void SwitchEnhancedScanning()

@@ -51,6 +51,8 @@ NONE = 0xFFFFFFFF
 # Topic link record types and the formatting codes of a paragraph.
 TL_TOPICHDR = 0x02
 TL_DISPLAY = 0x20
+# The link that ends the chain is of no kind that a reader shows.
+TL_END = 0x00
 FONT_CHANGE = 0x80
 END_PARAGRAPH = 0x82
 TAB = 0x83
@@ -353,10 +355,16 @@ def build_topic(topics, path):
             links.append(link)
             t.links.append(link)
         header.data1 = bytes(28)   # filled in once every position is known
-    # The compilers end the chain with an empty link of no use but to end it:
-    # readers that follow the published format stop at the link whose
-    # NextBlock is -1 without reading it, so every real link comes before.
-    end = Link(TL_TOPICHDR, b"", b"")
+    # The chain ends with an empty link of no use but to end it, and readers
+    # part ways at it. Those that follow the published format stop at the
+    # link whose NextBlock is 0 or -1 without reading it, so every real link
+    # comes before; read as unsigned, only 0 stops them, and -1 would send
+    # them on to read the end link as a topic without a header. Wine's
+    # engine reads every link up to the one whose NextBlock is -1, that one
+    # included, and takes a topic header there for a page without a title;
+    # a link of no kind it knows adds nothing. So the end link's NextBlock
+    # is 0 and its kind none.
+    end = Link(TL_END, b"", b"")
     links.append(end)
 
     # Positions in the stream of block data, and each link's TOPICOFFSET: the
@@ -389,7 +397,7 @@ def build_topic(topics, path):
     stream = bytearray()
     for i, link in enumerate(links):
         prev = topic_pos(links[i - 1].pos) if i > 0 else NONE
-        nxt = topic_pos(links[i + 1].pos) if i + 1 < len(links) else NONE
+        nxt = topic_pos(links[i + 1].pos) if i + 1 < len(links) else 0
         record = (u32(link.size()) + u32(len(link.data2)) + u32(prev) + u32(nxt)
                   + u32(21 + len(link.data1)) + u8(link.kind) + link.data1 + link.data2)
         assert len(record) == link.size()

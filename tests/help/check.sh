@@ -160,14 +160,14 @@ def need(pattern, text, what):
 need(r'Title: "Zorvane Help"', trace, "the title \"Zorvane Help\"")
 need(r'Copyright: "Copyright \(C\) 2026 Quillane"', trace, "the copyright")
 for line in trace.splitlines():
+    # Wine's engine reads the empty link that ends the topic chain, where
+    # readers that follow the published format stop; being of no kind that
+    # it knows, the link adds nothing, and the engine says only that.
+    if re.search(r":err:winhelp:\w+ buf\[0x14\] = 0$", line):
+        continue
     if ":err:" in line or "not found in file" in line or "Unknown" in line:
         bad.append("a complaint: " + line)
 pages = re.findall(r'Added page\[(\d+)\]: title="(.*)" \w+ << (\w+) >>', trace)
-# A known difference: Wine's engine also reads the empty link that ends the
-# topic chain, where readers that follow the published format stop, and
-# takes it for a page without a title.
-if pages and pages[-1][1] == "":
-    pages.pop()
 titles = [t for _, t, _ in pages]
 if titles != [t for _, t in topics]:
     bad.append(f"the topics read were {titles}")

@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """The help generator refuses a broken source with a message that names the
 file and the line, writes nothing, and still writes the real source: a
-Zorvane.hlp whose |TOPIC chain a reader that follows the published format
-reads whole, and a Zorvane.htm of the same topics that needs nothing else.
+Zorvane.hlp whose |TOPIC chain each known reader reads whole and no further
+(one that follows the published format, one that takes the chain's positions
+unsigned, and Wine's engine), and a Zorvane.htm of the same topics that needs nothing else.
 
     check_make_help.py tools/make_help.py help/Zorvane.help
 """
@@ -71,10 +72,52 @@ def internal_file(hlp, name):
     raise KeyError(name)
 
 
-def topic_chain_faults(hlp, last_paragraph):
-    """Walks |TOPIC as the published descriptions say: from TOPICPOS 12, each
-    link to its NextBlock, stopping at the link whose NextBlock is -1 without
-    reading it. Returns what disagrees with the format's own rules."""
+# The three ways in which readers are known to walk the |TOPIC chain.
+READERS = {
+    # The published description, and helpdeco's first, 32-bit build: a link
+    # whose NextBlock is 0 or -1 ends the chain and is not read.
+    "published": "a reader that follows the published format",
+    # helpdeco built for 64 bits reads NextBlock unsigned: only 0 ends the
+    # chain, and a topic header read without its data crashes it.
+    "unsigned": "a reader that takes NextBlock unsigned (helpdeco's 64-bit build)",
+    # Wine's engine reads every link up to and with the one whose NextBlock
+    # is -1, or until one leads outside the topic data; every topic header
+    # it reads is a page, a paragraph too short for its header fails the
+    # whole file, and a link of another kind adds nothing.
+    "wine": "Wine's help engine",
+}
+PARAGRAPHS = (0x01, 0x20, 0x23)
+
+
+def walk_chain(data, at, reader):
+    """The links that `reader` takes in, and what goes wrong on the way."""
+    links, faults, pos = [], [], 12
+    while True:
+        if at(pos) + 21 > len(data):
+            break
+        size, len2, prev, nxt, len1 = struct.unpack_from("<IIIII", data, at(pos))
+        kind = data[at(pos) + 20]
+        if reader == "published" and (nxt == 0 or nxt >= 0x80000000):
+            break
+        if reader == "unsigned" and nxt == 0:
+            break
+        if kind == 0x02 and len1 <= 21 and reader != "wine":
+            faults.append(f"it reads a topic header without its data at {pos:#x}, and crashes")
+            break
+        if kind in PARAGRAPHS and size < 0x19 and reader == "wine":
+            faults.append(f"a paragraph at {pos:#x} is too short to be read: the file fails")
+            break
+        links.append((pos, kind, data[at(pos) + 21:at(pos) + size], len1 - 21))
+        if reader == "wine" and nxt == 0xFFFFFFFF:
+            break
+        pos = nxt
+    return links, faults
+
+
+def topic_chain_faults(hlp, titles, last_paragraph):
+    """Walks |TOPIC from TOPICPOS 12, as each known reader does, and returns
+    what disagrees with the source or the format's own rules: each must read
+    every topic, and the last paragraph, and nothing more."""
     topic = internal_file(hlp, "|TOPIC")
     blocks = [topic[i:i + 4096] for i in range(0, len(topic), 4096)]
     data = b"".join(block[12:] for block in blocks)
@@ -82,21 +125,32 @@ def topic_chain_faults(hlp, last_paragraph):
     def at(pos):   # a TOPICPOS in the block data, headers left out
         return ((pos - 12) >> 14) * 4084 + ((pos - 12) & 0x3FFF)
 
-    links, pos = [], 12
-    while True:
-        size, len2, prev, nxt, len1 = struct.unpack_from("<IIIII", data, at(pos))
-        if nxt == 0xFFFFFFFF:
-            end = (pos, size, len1, len2)
-            break
-        links.append((pos, data[at(pos) + 20], data[at(pos) + 21:at(pos) + size]))
-        pos = nxt
     faults = []
-    text = " ".join(body[body.index(b"\xff") + 1:].replace(b"\0", b"").decode("cp1252")
-                    for _, kind, body in links if kind == 0x20)
-    if last_paragraph not in text:
-        faults.append(f"the last paragraph is not in the chain: {last_paragraph!r}")
-    if end[1:] != (21, 21, 0):
-        faults.append(f"the end link is not empty: size, DataLen1, DataLen2 {end[1:]}")
+    for reader, who in READERS.items():
+        links, trouble = walk_chain(data, at, reader)
+        faults += [f"{who}: {t}" for t in trouble]
+        read = [body[len1:].split(b"\0")[0].decode("cp1252")
+                for _, kind, body, len1 in links if kind == 0x02]
+        if read != titles:
+            faults.append(f"{who} reads the topics {read}, not the source's {titles}")
+        text = " ".join(body[body.index(b"\xff") + 1:].replace(b"\0", b"").decode("cp1252")
+                        for _, kind, body, _ in links if kind == 0x20)
+        if last_paragraph not in text:
+            faults.append(f"{who} does not read the last paragraph: {last_paragraph!r}")
+
+    # The format's own rules, on the whole chain.
+    links, end = [], None
+    pos = 12
+    while end is None:
+        size, len2, prev, nxt, len1 = struct.unpack_from("<IIIII", data, at(pos))
+        kind = data[at(pos) + 20]
+        if nxt in (0, 0xFFFFFFFF):
+            end = (pos, size, len1, len2, kind)
+        else:
+            links.append((pos, kind, data[at(pos) + 21:at(pos) + size]))
+            pos = nxt
+    if end[1:4] != (21, 21, 0):
+        faults.append(f"the end link is not empty: size, DataLen1, DataLen2 {end[1:4]}")
     headers = [i for i, (_, kind, _) in enumerate(links) if kind == 0x02]
     size, _, browse_for, _, _, _, next_topic = struct.unpack_from("<IiiIIII", links[headers[-1]][2])
     if next_topic != end[0] or browse_for != -1:
@@ -105,7 +159,7 @@ def topic_chain_faults(hlp, last_paragraph):
     own = sum(struct.unpack_from("<I", data, at(p))[0] for p, _, _ in links[headers[-1]:])
     if size != own:
         faults.append(f"the last topic's size is {size}, its links take {own}")
-    starts = [(p, kind) for p, kind, _ in links] + [(end[0], 0x02)]
+    starts = [(p, kind) for p, kind, _ in links] + [(end[0], end[4])]
     for b, block in enumerate(blocks):
         before = [p for p, _ in starts if at(p) < b * 4084]
         expected = (before[-1] if before else 0xFFFFFFFF,
@@ -197,7 +251,8 @@ def main():
             failures.append(f"Zorvane.hlp is {os.path.getsize(out)} bytes, not under 64 KiB")
         else:
             print(f"the real source makes {os.path.getsize(out)} bytes")
-            failures += topic_chain_faults(open(out, "rb").read(), last_paragraph)
+            titles = re.findall(r"^\.topic \S+ (.*)$", source_text, re.M)
+            failures += topic_chain_faults(open(out, "rb").read(), titles, last_paragraph)
             failures += page_faults(open(htm, "rb").read(), source_text, last_paragraph)
     for failure in failures:
         print("FAIL:", failure, file=sys.stderr)
