@@ -118,6 +118,63 @@ TEST_F(Elimination, TheTypicalEventIsRemovedWithoutAQuestion)
     EXPECT_EQ(1, FoundThisCycle) << "which brings the next scan a second later";
 }
 
+// Wine takes the user's language from the Unix locale that Zorvane.exe is
+// started in. The server carries its texts under US English, whatever the
+// language of the machine it runs on, so it must be found for a German and a
+// British user too: the typical event, a question in the asking pass, and the
+// sweep. A look-alike with proper German texts beside blank US English ones
+// is asked about; one with no translation blank throughout is not.
+TEST_F(Elimination, TheServerIsFoundWhateverTheUsersLanguage)
+{
+    if (!RunningOnWine())
+        GTEST_SKIP() << "the user's language is set from Wine's Unix side";
+    std::string const hint = " (the locale must be installed, as tools/lib.sh does)";
+    for (const char* locale : {"de_DE.UTF-8", "en_GB.UTF-8"}) {
+        SCOPED_TRACE(locale);
+        CloseAllZorvanes();
+        {
+            FixtureCopy server("server.exe", SystemDirectory(), " .exe");
+            ASSERT_TRUE(server.Made());
+            server.Poke(1536, 0x90); // known by its name alone
+            LookAlikeProcess process(server.Path());
+            TestValues values;
+            ASSERT_TRUE(values.Write(HKEY_LOCAL_MACHINE, RunServices, "ZorvaneTestTypical", " .exe"));
+            ASSERT_TRUE(PlantDropperDll());
+            ZorvaneProcess z;
+            ASSERT_TRUE(z.StartInLocale(locale));
+            Notice report = AnswerNotice(IDOK);
+            CloseAllZorvanes();
+            EXPECT_EQ(Report(Upper(server.Path()), Upper(SystemDirectory()) + "\\GrimlatchRemoved.exe"), report.text)
+                << "the typical event must end in the report" << hint;
+            EXPECT_FALSE(process.Running()) << "a removal ends the server before it reports";
+            EXPECT_FALSE(ValueExists(HKEY_LOCAL_MACHINE, RunServices, "ZorvaneTestTypical"));
+            DeleteFileA(Quarantine(SystemDirectory()).c_str());
+        }
+        {
+            FixtureCopy candidate("candidate.exe", Folder(), "candidate.exe");
+            FixtureCopy server("server-translations.exe", Folder(), "unlisted.exe");
+            FixtureCopy split("near-split.exe", Folder(), "split.exe");
+            LookAlikeProcess a(candidate.Path()), b(server.Path()), c(split.Path());
+            TestValues values;
+            ASSERT_TRUE(values.Write(HKEY_CURRENT_USER, RunKey, "ZorvaneTestAsked", candidate.Path()));
+            ASSERT_TRUE(PlantDropperDll());
+            ZorvaneProcess z;
+            ASSERT_TRUE(z.StartInLocale(locale));
+            // The questions, answered No, until the offer to restart ends the cycle.
+            std::vector<std::string> asked;
+            for (Notice n; (n = AnswerNotice(IDNO)).shown && Contains(n.text, "Please confirm");)
+                asked.push_back(n.text);
+            CloseAllZorvanes();
+            EXPECT_EQ((std::vector<std::string>{Question(candidate.Path()), Question(server.Path())}),
+                      asked)
+                << "the asking pass, then the sweep, and never the look-alike that has no "
+                   "translation blank throughout" << hint;
+            EXPECT_TRUE(a.Running() && b.Running() && c.Running()) << "No leaves them alone";
+        }
+    }
+    RemoveValue(HKEY_LOCAL_MACHINE, RunKey, "Zorvane");
+}
+
 TEST_F(Elimination, ALookAlikeUnderAnotherNameIsKnownByItsCodeInTheSilentPass)
 {
     FixtureCopy server("server.exe", Folder(), "svchelper.exe");

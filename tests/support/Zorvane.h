@@ -52,8 +52,16 @@ public:
     // that it writes, in 512-byte blocks: a write past it really fails part-way,
     // as on a full disk. False where no Unix shell can be run.
     bool StartWithFileSizeLimit(int blocks);
+    // Starts it from Wine's Unix side in a Unix locale such as "de_DE.UTF-8",
+    // from which Wine takes the user's language and the ANSI code page.
+    // False where no Unix shell can be run.
+    bool StartInLocale(const std::string& locale);
     // The process's own window of class "Zorvane", once it exists.
     HWND WaitForWindow(DWORD timeoutMs = Patience);
+
+private:
+    // Starts it through /bin/sh, which first runs the shell commands `setup`.
+    bool StartFromUnix(const std::string& setup);
 };
 
 // The ids of the running processes whose image has this base name.
