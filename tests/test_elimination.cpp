@@ -75,6 +75,7 @@ protected:
     void TearDown() override
     {
         RemoveKey(HKEY_CURRENT_USER, TestKey);
+        RemoveKey(HKEY_LOCAL_MACHINE, TestKey);
         ScanTest::TearDown();
     }
 
@@ -509,6 +510,36 @@ TEST_F(Elimination, AValueThatCannotBeDeletedIsReported)
     EXPECT_TRUE(Contains(notices[0].text, "The autostart value could not be deleted.")) << notices[0].text;
     EXPECT_FALSE(Contains(notices[0].text, "It has been disabled.")) << notices[0].text;
     EXPECT_TRUE(Contains(notices[0].text, "made visible")) << "the copy was made and is named";
+}
+
+// A user who may not change the machine, as every user who is not elevated
+// from Vista on, may still read its keys: a server that one of them names is
+// found and removed, and only its value stays, as the report and the log say.
+TEST_F(Elimination, AKeyThatTheUserMayNotChangeIsScannedAndOnlyItsValueStays)
+{
+    FixtureCopy server("server.exe", Folder(), "machine wide.exe");
+    LookAlikeProcess process(server.Path());
+    Register(HKEY_LOCAL_MACHINE, TestKey, "machine", server.Path());
+    std::vector<Notice> notices;
+    {
+        ReadOnlyKey locked(HKEY_LOCAL_MACHINE, TestKey);
+        HKEY opened = nullptr;
+        ASSERT_EQ(ERROR_ACCESS_DENIED, RegOpenKeyExA(HKEY_LOCAL_MACHINE, TestKey, 0,
+                                                     KEY_READ | KEY_WRITE, &opened))
+            << "the key must refuse what a limited user is refused";
+        notices = ScanKey(HKEY_LOCAL_MACHINE, TestKey, 0, {IDOK});
+    }
+
+    ASSERT_EQ(1u, notices.size()) << "the server must be found in a key that can only be read";
+    EXPECT_TRUE(Contains(notices[0].text, "The autostart value could not be deleted."))
+        << notices[0].text;
+    EXPECT_FALSE(process.Running());
+    EXPECT_FALSE(FileExists(server.Path()));
+    EXPECT_TRUE(ValueExists(HKEY_LOCAL_MACHINE, TestKey, "machine"));
+    EXPECT_EQ((std::vector<std::string>{"Removed | " + Upper(server.Path()) + " | " +
+                                        Quarantine(Upper(Folder())) +
+                                        " | The autostart value could not be deleted."}),
+              LogEntries());
 }
 
 TEST_F(Elimination, AFileThatOnlyBearsTheDropperDllsNameIsNotDeleted)
