@@ -3,6 +3,7 @@
 // and real files, and every notice read off the screen.
 #include <gtest/gtest.h>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 #include "LongPath.h"
@@ -174,6 +175,74 @@ TEST_F(Elimination, TheServerIsFoundWhateverTheUsersLanguage)
         }
     }
     RemoveValue(HKEY_LOCAL_MACHINE, RunKey, "Zorvane");
+}
+
+// A copy of a fixture under a name that only Unicode spells for the test,
+// deleted again when the object goes.
+class WideCopy {
+public:
+    WideCopy(const std::string& fixture, const std::wstring& path) : path_(path)
+    {
+        std::string source = FixturePath(fixture);
+        std::wstring from(source.begin(), source.end());
+        made_ = CopyFileW(from.c_str(), path.c_str(), FALSE) != 0;
+    }
+    ~WideCopy() { DeleteFileW(path_.c_str()); }
+    WideCopy(const WideCopy&) = delete;
+    WideCopy& operator=(const WideCopy&) = delete;
+    bool Made() const { return made_; }
+    const std::wstring& Path() const { return path_; }
+
+private:
+    std::wstring path_;
+    bool made_ = false;
+};
+
+// On a Japanese Windows (code page 932) the katakana letter SO (U+30BD) is
+// the bytes 0x83 0x5C, and 0x5C is a backslash. Zorvane.exe started in a
+// Japanese locale must read "SO .exe" as a name of its own, not as the
+// server's " .exe", and must name the copy of a server called "SO.exe"
+// GrimlatchRemoved.exe, not "SOGrimlatchRemoved.exe". The first is scanned
+// before the second.
+TEST_F(Elimination, OnADoubleByteWindowsAPathIsCutAtItsBackslashesOnly)
+{
+    if (!RunningOnWine())
+        GTEST_SKIP() << "the code page is set from Wine's Unix side";
+    std::string const narrow = Folder();
+    std::wstring const folder(narrow.begin(), narrow.end());
+    WideCopy named("candidate.exe", folder + L"\\\u30BD .exe");
+    WideCopy server("server.exe", folder + L"\\\u30BD.exe");
+    ASSERT_TRUE(named.Made() && server.Made());
+    LookAlikeProcess a, b;
+    ASSERT_TRUE(a.Launch(named.Path()) && b.Launch(server.Path()));
+    TestValues values;
+    ASSERT_TRUE(values.Write(HKEY_LOCAL_MACHINE, RunServices, "ZorvaneTestSo", ""));
+    ASSERT_TRUE(values.Write(HKEY_CURRENT_USER, RunKey, "ZorvaneTestSo", ""));
+    for (auto [root, key, path] : {std::tuple{HKEY_LOCAL_MACHINE, RunServices, &named.Path()},
+                                   std::tuple{HKEY_CURRENT_USER, RunKey, &server.Path()}}) {
+        HKEY opened = nullptr;
+        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(root, key, 0, KEY_SET_VALUE, &opened));
+        RegSetValueExW(opened, L"ZorvaneTestSo", 0, REG_SZ,
+                       reinterpret_cast<const BYTE*>(path->c_str()),
+                       static_cast<DWORD>((path->size() + 1) * sizeof(wchar_t)));
+        RegCloseKey(opened);
+    }
+    ASSERT_TRUE(PlantDropperDll());
+
+    ZorvaneProcess z;
+    ASSERT_TRUE(z.StartInLocale("ja_JP.UTF-8"));
+    Notice report = AnswerNotice(IDOK);
+    CloseAllZorvanes();
+    RemoveValue(HKEY_LOCAL_MACHINE, RunKey, "Zorvane");
+
+    EXPECT_TRUE(Contains(report.text, "It has been disabled.")) << report.text;
+    EXPECT_TRUE(a.Running()) << "\"SO .exe\" is not the server's name"
+                                " (the locale must be installed, as tools/lib.sh does)";
+    EXPECT_FALSE(b.Running()) << "the server named \"SO.exe\" is removed";
+    EXPECT_TRUE(FileExists(Quarantine(Folder()))) << "its copy must be GrimlatchRemoved.exe";
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES,
+              GetFileAttributesW((folder + L"\\\u30BDGrimlatchRemoved.exe").c_str()));
+    DeleteFileW((folder + L"\\\u30BDGrimlatchRemoved.exe").c_str());
 }
 
 TEST_F(Elimination, ALookAlikeUnderAnotherNameIsKnownByItsCodeInTheSilentPass)

@@ -45,6 +45,22 @@ bool StartedProcess::Launch(const std::string& exe, const std::string& arguments
     return true;
 }
 
+bool StartedProcess::Launch(const std::wstring& exe)
+{
+    End();
+    std::wstring commandLine = L"\"" + exe + L"\"";
+    STARTUPINFOW si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi = {};
+    if (!CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        nullptr, &si, &pi))
+        return false;
+    CloseHandle(pi.hThread);
+    process_ = pi.hProcess;
+    id_ = pi.dwProcessId;
+    return true;
+}
+
 bool StartedProcess::Adopt(DWORD id)
 {
     End();

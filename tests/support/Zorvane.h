@@ -21,6 +21,8 @@ public:
 
     bool Launch(const std::string& exe, const std::string& arguments = "",
                 WORD showCommand = SW_SHOWNORMAL, SECURITY_ATTRIBUTES* security = nullptr);
+    // Starts a program whose path only Unicode can spell for this process.
+    bool Launch(const std::wstring& exe);
     void End(); // terminates it and waits until it is gone
     // True, and the exit code if asked for, once the process has ended within the time given.
     bool WaitForExit(DWORD timeoutMs, DWORD* exitCode = nullptr);
