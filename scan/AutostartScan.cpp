@@ -128,6 +128,19 @@ bool NamesImage(const char* command, const char* program, const char* imagePath)
            (program && ProgramNamesImage(program, imagePath));
 }
 
+// The key as the removal needs it, to delete the value that started the
+// server. The right to delete is asked for only now: a user who may not
+// change the key may still read it, and so find the server. Where the right
+// is refused, the key as read goes to the removal, which then reports the
+// value that it could not delete.
+HKEY KeyToDeleteFrom(HKEY root, const char* keyPath, RegKey& read)
+{
+    HKEY writable = nullptr;
+    if (RegOpenKeyExA(root, keyPath, 0, KEY_SET_VALUE, &writable) == ERROR_SUCCESS)
+        return writable;
+    return read.Release();
+}
+
 } // namespace
 
 bool IdentifiesItselfAsServer(const char* imagePath)
@@ -164,7 +177,7 @@ int AskAboutImage(const char* imagePath)
 void ScanAutostartKey(HKEY root, const char* keyPath, const ProcessList& snapshot)
 {
     RegKey key;
-    if (RegOpenKeyExA(root, keyPath, 0, KEY_READ | KEY_WRITE, key.Receive()) != ERROR_SUCCESS)
+    if (RegOpenKeyExA(root, keyPath, 0, KEY_READ, key.Receive()) != ERROR_SUCCESS)
         return;
     for (DWORD index = 0;; ++index) {
         PathBuffer name, data;
@@ -197,7 +210,7 @@ void ScanAutostartKey(HKEY root, const char* keyPath, const ProcessList& snapsho
                 EliminateServer(entry,
                                 decision == Decision::Server ? IdentifiesItselfAsServer
                                                              : IsServerCandidate,
-                                key.Release(), name.data());
+                                KeyToDeleteFrom(root, keyPath, key), name.data());
                 return;
             }
         }

@@ -57,11 +57,12 @@ bool IsWhiteSpace(char c)
     return byte == 0x20 || (byte >= 0x09 && byte <= 0x0D);
 }
 
-// Looks the key up under the user's language, first in Unicode, then in
-// Windows Latin-1. A key found under neither counts as not blank.
-bool IsBlankVersionString(char* block, WORD language, const char* key)
+// Looks the key up under one language, in each of the code pages in turn. A
+// key found under none counts as not blank.
+bool IsBlankVersionString(char* block, WORD language, std::span<const unsigned> codePages,
+                          const char* key)
 {
-    for (unsigned codePage : VersionCodePages) {
+    for (unsigned codePage : codePages) {
         std::array<char, 64> subBlock;
         wsprintfA(subBlock.data(), "\\StringFileInfo\\%04X%04X\\%s", language, codePage, key);
         void* value = nullptr;
@@ -69,6 +70,34 @@ bool IsBlankVersionString(char* block, WORD language, const char* key)
         if (!VerQueryValueA(block, subBlock.data(), &value, &length))
             continue;
         return IsBlankVersionValue(static_cast<const char*>(value), length);
+    }
+    return false;
+}
+
+// The first key that is not blank ends the walk.
+bool AreBlankUnder(char* block, WORD language, std::span<const unsigned> codePages)
+{
+    for (const char* key : VersionKeyList) {
+        if (!IsBlankVersionString(block, language, codePages, key))
+            return false;
+    }
+    return true;
+}
+
+// The language and code page pairs that the block says it holds its texts
+// under. The table is the file's, so only whole pairs within its length count.
+bool AreBlankUnderADeclaredTranslation(char* block)
+{
+    void* table = nullptr;
+    UINT length = 0;
+    if (!VerQueryValueA(block, "\\VarFileInfo\\Translation", &table, &length) || !table)
+        return false;
+    for (UINT at = 0; at + sizeof(DWORD) <= length; at += sizeof(DWORD)) {
+        DWORD pair;
+        std::memcpy(&pair, static_cast<const char*>(table) + at, sizeof pair);
+        unsigned const codePage[] = {HIWORD(pair)};
+        if (AreBlankUnder(block, LOWORD(pair), codePage))
+            return true;
     }
     return false;
 }
@@ -100,8 +129,11 @@ bool IsServerCandidate(const char* imagePath)
            HasBlankVersionStrings(imagePath);
 }
 
-// Only the user's default language is tried; the block's own translation
-// table is not consulted. The first key that is not blank ends the walk.
+// The intruder's server carries its texts under US English, and so does many
+// an ordinary program, whatever the language of the machine it runs on. The
+// user's language comes first, each key in Unicode or else Windows Latin-1;
+// then each translation that the block declares. All four keys must be blank
+// under one of them.
 bool HasBlankVersionStrings(const char* imagePath)
 {
     WORD language = GetUserDefaultLangID();
@@ -114,11 +146,8 @@ bool HasBlankVersionStrings(const char* imagePath)
     HeapBlock block(size);
     if (!block.Get() || !GetFileVersionInfoA(imagePath, handle, size, block.Get()))
         return false;
-    for (const char* key : VersionKeyList) {
-        if (!IsBlankVersionString(block.Get(), language, key))
-            return false;
-    }
-    return true;
+    return AreBlankUnder(block.Get(), language, VersionCodePages) ||
+           AreBlankUnderADeclaredTranslation(block.Get());
 }
 
 // The text is the file's, and so possibly crafted: nothing at or past

@@ -32,32 +32,51 @@ void MakeEntry(const char* path, EntryBuffer& entry)
     lstrcatA(entry.data(), "\"");
 }
 
+// Writes the entry into the Run key under `root`, creating the key if it is
+// missing. False when either is refused.
+bool WriteEntry(HKEY root, const char* entry)
+{
+    char noClass[] = "";
+    DWORD disposition = 0;
+    RegKey run;
+    return RegCreateKeyExA(root, RunKey, 0, noClass, REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr,
+                           run.Receive(), &disposition) == ERROR_SUCCESS &&
+           RegSetValueExA(run.Get(), AutostartValue, 0, REG_SZ,
+                          reinterpret_cast<const BYTE*>(entry),
+                          static_cast<DWORD>(lstrlenA(entry) + 1)) == ERROR_SUCCESS;
+}
+
+// An absent key or value is no error: there is nothing to remove.
+void RemoveEntry(HKEY root)
+{
+    RegKey run;
+    if (RegOpenKeyExA(root, RunKey, 0, KEY_SET_VALUE, run.Receive()) == ERROR_SUCCESS)
+        RegDeleteValueA(run.Get(), AutostartValue);
+}
+
 } // namespace
 
 // Every start writes the entry again, so it always names the copy that started
-// last. Off is the uninstall: the entry goes, and so does the setting's key;
-// "Software\Quillane" above it stays.
+// last. A user who may not change the machine's Run key, as every user who
+// is not elevated from Vista on, is started from their own Run key instead;
+// where the machine's entry is written, a per-user one of ours would start
+// the program a second time, and goes. Off is the uninstall: both entries go,
+// and so does the setting's key; "Software\Quillane" above it stays.
 void SetAutostart(int on)
 {
-    ModulePathBuffer path;
-    if (on && !ModulePath(path))
-        return;
-    {
-        char noClass[] = "";
-        DWORD disposition = 0;
-        RegKey run;
-        if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, RunKey, 0, noClass, REG_OPTION_NON_VOLATILE,
-                            KEY_WRITE, nullptr, run.Receive(), &disposition) == ERROR_SUCCESS) {
-            if (on) {
-                EntryBuffer entry;
-                MakeEntry(path.data(), entry);
-                RegSetValueExA(run.Get(), AutostartValue, 0, REG_SZ,
-                               reinterpret_cast<const BYTE*>(entry.data()),
-                               static_cast<DWORD>(lstrlenA(entry.data()) + 1));
-            } else
-                RegDeleteValueA(run.Get(), AutostartValue);
-        }
-    }
-    if (!on)
+    if (!on) {
+        RemoveEntry(HKEY_LOCAL_MACHINE);
+        RemoveEntry(HKEY_CURRENT_USER);
         RegDeleteKeyA(HKEY_LOCAL_MACHINE, SettingsKey);
+        return;
+    }
+    ModulePathBuffer path;
+    if (!ModulePath(path))
+        return;
+    EntryBuffer entry;
+    MakeEntry(path.data(), entry);
+    if (WriteEntry(HKEY_LOCAL_MACHINE, entry.data()))
+        RemoveEntry(HKEY_CURRENT_USER);
+    else
+        WriteEntry(HKEY_CURRENT_USER, entry.data());
 }

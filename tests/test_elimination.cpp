@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <algorithm>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 #include "LongPath.h"
@@ -76,6 +77,7 @@ protected:
     void TearDown() override
     {
         RemoveKey(HKEY_CURRENT_USER, TestKey);
+        RemoveKey(HKEY_LOCAL_MACHINE, TestKey);
         ScanTest::TearDown();
     }
 
@@ -117,6 +119,131 @@ TEST_F(Elimination, TheTypicalEventIsRemovedWithoutAQuestion)
     EXPECT_EQ(original, FileBytes(Quarantine(SystemDirectory())))
         << "the visible copy must hold the server's bytes";
     EXPECT_EQ(1, FoundThisCycle) << "which brings the next scan a second later";
+}
+
+// Wine takes the user's language from the Unix locale that Zorvane.exe is
+// started in. The server carries its texts under US English, whatever the
+// language of the machine it runs on, so it must be found for a German and a
+// British user too: the typical event, a question in the asking pass, and the
+// sweep. A look-alike with proper German texts beside blank US English ones
+// is asked about; one with no translation blank throughout is not.
+TEST_F(Elimination, TheServerIsFoundWhateverTheUsersLanguage)
+{
+    if (!RunningOnWine())
+        GTEST_SKIP() << "the user's language is set from Wine's Unix side";
+    std::string const hint = " (the locale must be installed, as tools/lib.sh does)";
+    for (const char* locale : {"de_DE.UTF-8", "en_GB.UTF-8"}) {
+        SCOPED_TRACE(locale);
+        CloseAllZorvanes();
+        {
+            FixtureCopy server("server.exe", SystemDirectory(), " .exe");
+            ASSERT_TRUE(server.Made());
+            server.Poke(1536, 0x90); // known by its name alone
+            LookAlikeProcess process(server.Path());
+            TestValues values;
+            ASSERT_TRUE(values.Write(HKEY_LOCAL_MACHINE, RunServices, "ZorvaneTestTypical", " .exe"));
+            ASSERT_TRUE(PlantDropperDll());
+            ZorvaneProcess z;
+            ASSERT_TRUE(z.StartInLocale(locale));
+            Notice report = AnswerNotice(IDOK);
+            CloseAllZorvanes();
+            EXPECT_EQ(Report(Upper(server.Path()), Upper(SystemDirectory()) + "\\GrimlatchRemoved.exe"), report.text)
+                << "the typical event must end in the report" << hint;
+            EXPECT_FALSE(process.Running()) << "a removal ends the server before it reports";
+            EXPECT_FALSE(ValueExists(HKEY_LOCAL_MACHINE, RunServices, "ZorvaneTestTypical"));
+            DeleteFileA(Quarantine(SystemDirectory()).c_str());
+        }
+        {
+            FixtureCopy candidate("candidate.exe", Folder(), "candidate.exe");
+            FixtureCopy server("server-translations.exe", Folder(), "unlisted.exe");
+            FixtureCopy split("near-split.exe", Folder(), "split.exe");
+            LookAlikeProcess a(candidate.Path()), b(server.Path()), c(split.Path());
+            TestValues values;
+            ASSERT_TRUE(values.Write(HKEY_CURRENT_USER, RunKey, "ZorvaneTestAsked", candidate.Path()));
+            ASSERT_TRUE(PlantDropperDll());
+            ZorvaneProcess z;
+            ASSERT_TRUE(z.StartInLocale(locale));
+            // The questions, answered No, until the offer to restart ends the cycle.
+            std::vector<std::string> asked;
+            for (Notice n; (n = AnswerNotice(IDNO)).shown && Contains(n.text, "Please confirm");)
+                asked.push_back(n.text);
+            CloseAllZorvanes();
+            EXPECT_EQ((std::vector<std::string>{Question(candidate.Path()), Question(server.Path())}),
+                      asked)
+                << "the asking pass, then the sweep, and never the look-alike that has no "
+                   "translation blank throughout" << hint;
+            EXPECT_TRUE(a.Running() && b.Running() && c.Running()) << "No leaves them alone";
+        }
+    }
+    RemoveValue(HKEY_LOCAL_MACHINE, RunKey, "Zorvane");
+}
+
+// A copy of a fixture under a name that only Unicode spells for the test,
+// deleted again when the object goes.
+class WideCopy {
+public:
+    WideCopy(const std::string& fixture, const std::wstring& path) : path_(path)
+    {
+        std::string source = FixturePath(fixture);
+        std::wstring from(source.begin(), source.end());
+        made_ = CopyFileW(from.c_str(), path.c_str(), FALSE) != 0;
+    }
+    ~WideCopy() { DeleteFileW(path_.c_str()); }
+    WideCopy(const WideCopy&) = delete;
+    WideCopy& operator=(const WideCopy&) = delete;
+    bool Made() const { return made_; }
+    const std::wstring& Path() const { return path_; }
+
+private:
+    std::wstring path_;
+    bool made_ = false;
+};
+
+// On a Japanese Windows (code page 932) the katakana letter SO (U+30BD) is
+// the bytes 0x83 0x5C, and 0x5C is a backslash. Zorvane.exe started in a
+// Japanese locale must read "SO .exe" as a name of its own, not as the
+// server's " .exe", and must name the copy of a server called "SO.exe"
+// GrimlatchRemoved.exe, not "SOGrimlatchRemoved.exe". The first is scanned
+// before the second.
+TEST_F(Elimination, OnADoubleByteWindowsAPathIsCutAtItsBackslashesOnly)
+{
+    if (!RunningOnWine())
+        GTEST_SKIP() << "the code page is set from Wine's Unix side";
+    std::string const narrow = Folder();
+    std::wstring const folder(narrow.begin(), narrow.end());
+    WideCopy named("candidate.exe", folder + L"\\\u30BD .exe");
+    WideCopy server("server.exe", folder + L"\\\u30BD.exe");
+    ASSERT_TRUE(named.Made() && server.Made());
+    LookAlikeProcess a, b;
+    ASSERT_TRUE(a.Launch(named.Path()) && b.Launch(server.Path()));
+    TestValues values;
+    ASSERT_TRUE(values.Write(HKEY_LOCAL_MACHINE, RunServices, "ZorvaneTestSo", ""));
+    ASSERT_TRUE(values.Write(HKEY_CURRENT_USER, RunKey, "ZorvaneTestSo", ""));
+    for (auto [root, key, path] : {std::tuple{HKEY_LOCAL_MACHINE, RunServices, &named.Path()},
+                                   std::tuple{HKEY_CURRENT_USER, RunKey, &server.Path()}}) {
+        HKEY opened = nullptr;
+        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(root, key, 0, KEY_SET_VALUE, &opened));
+        RegSetValueExW(opened, L"ZorvaneTestSo", 0, REG_SZ,
+                       reinterpret_cast<const BYTE*>(path->c_str()),
+                       static_cast<DWORD>((path->size() + 1) * sizeof(wchar_t)));
+        RegCloseKey(opened);
+    }
+    ASSERT_TRUE(PlantDropperDll());
+
+    ZorvaneProcess z;
+    ASSERT_TRUE(z.StartInLocale("ja_JP.UTF-8"));
+    Notice report = AnswerNotice(IDOK);
+    CloseAllZorvanes();
+    RemoveValue(HKEY_LOCAL_MACHINE, RunKey, "Zorvane");
+
+    EXPECT_TRUE(Contains(report.text, "It has been disabled.")) << report.text;
+    EXPECT_TRUE(a.Running()) << "\"SO .exe\" is not the server's name"
+                                " (the locale must be installed, as tools/lib.sh does)";
+    EXPECT_FALSE(b.Running()) << "the server named \"SO.exe\" is removed";
+    EXPECT_TRUE(FileExists(Quarantine(Folder()))) << "its copy must be GrimlatchRemoved.exe";
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES,
+              GetFileAttributesW((folder + L"\\\u30BDGrimlatchRemoved.exe").c_str()));
+    DeleteFileW((folder + L"\\\u30BDGrimlatchRemoved.exe").c_str());
 }
 
 TEST_F(Elimination, ALookAlikeUnderAnotherNameIsKnownByItsCodeInTheSilentPass)
@@ -464,6 +591,36 @@ TEST_F(Elimination, AValueThatCannotBeDeletedIsReported)
     EXPECT_TRUE(Contains(notices[0].text, "The autostart value could not be deleted.")) << notices[0].text;
     EXPECT_FALSE(Contains(notices[0].text, "It has been disabled.")) << notices[0].text;
     EXPECT_TRUE(Contains(notices[0].text, "made visible")) << "the copy was made and is named";
+}
+
+// A user who may not change the machine, as every user who is not elevated
+// from Vista on, may still read its keys: a server that one of them names is
+// found and removed, and only its value stays, as the report and the log say.
+TEST_F(Elimination, AKeyThatTheUserMayNotChangeIsScannedAndOnlyItsValueStays)
+{
+    FixtureCopy server("server.exe", Folder(), "machine wide.exe");
+    LookAlikeProcess process(server.Path());
+    Register(HKEY_LOCAL_MACHINE, TestKey, "machine", server.Path());
+    std::vector<Notice> notices;
+    {
+        ReadOnlyKey locked(HKEY_LOCAL_MACHINE, TestKey);
+        HKEY opened = nullptr;
+        ASSERT_EQ(ERROR_ACCESS_DENIED, RegOpenKeyExA(HKEY_LOCAL_MACHINE, TestKey, 0,
+                                                     KEY_READ | KEY_WRITE, &opened))
+            << "the key must refuse what a limited user is refused";
+        notices = ScanKey(HKEY_LOCAL_MACHINE, TestKey, 0, {IDOK});
+    }
+
+    ASSERT_EQ(1u, notices.size()) << "the server must be found in a key that can only be read";
+    EXPECT_TRUE(Contains(notices[0].text, "The autostart value could not be deleted."))
+        << notices[0].text;
+    EXPECT_FALSE(process.Running());
+    EXPECT_FALSE(FileExists(server.Path()));
+    EXPECT_TRUE(ValueExists(HKEY_LOCAL_MACHINE, TestKey, "machine"));
+    EXPECT_EQ((std::vector<std::string>{"Removed | " + Upper(server.Path()) + " | " +
+                                        Quarantine(Upper(Folder())) +
+                                        " | The autostart value could not be deleted."}),
+              LogEntries());
 }
 
 TEST_F(Elimination, AFileThatOnlyBearsTheDropperDllsNameIsNotDeleted)

@@ -72,10 +72,10 @@ protected:
     void SetUp() override { ASSERT_TRUE(MakeFolder(Folder())); }
 };
 
-TEST_F(Images, CandidateNeedsSizeAndFourBlankStringsUnderTheUsersLanguage)
+TEST_F(Images, CandidateNeedsSizeAndFourBlankStringsUnderOneTranslation)
 {
-    // The look-alikes carry their strings under US English, the German one
-    // aside; which of them count hangs on the user's language being English.
+    // Here the user's language is US English, that of most look-alikes; the
+    // other languages are the business of the whole program's tests.
     ASSERT_EQ(0x0409, GetUserDefaultLangID());
     struct {
         const char* fixture;
@@ -86,11 +86,13 @@ TEST_F(Images, CandidateNeedsSizeAndFourBlankStringsUnderTheUsersLanguage)
         {"server.exe", true, true, "empty, spaces, tab and CR, one space"},
         {"candidate.exe", true, true, "the code bytes play no part"},
         {"server-codepage1252.exe", true, true, "found by the second lookup"},
+        {"server-translations.exe", true, true, "blank in US English, named in German"},
         {"near-124500.exe", true, true, "124500 bytes is large enough"},
         {"near-124499.exe", true, false, "124499 bytes is too small"},
         {"near-noversion.exe", false, false, "no version block"},
         {"near-company.exe", false, false, "CompanyName is not blank"},
-        {"near-language.exe", false, false, "strings under another language"},
+        {"near-language.exe", true, true, "blank under the German that the block declares"},
+        {"near-split.exe", false, false, "each key blank in one translation, none all four"},
         {"near-nointernal.exe", false, false, "InternalName is missing"},
         {"ordinary.exe", false, false, "proper version strings"},
     };

@@ -110,12 +110,14 @@ protected:
     {
         AppInstance = GetModuleHandleA(nullptr);
         RemoveValue(HKEY_LOCAL_MACHINE, MachineRunKey, "Zorvane");
+        RemoveValue(HKEY_CURRENT_USER, UserRunKey, "Zorvane");
         RemoveKey(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey);
     }
     void TearDown() override
     {
         AppInstance = GetModuleHandleA(nullptr);
         RemoveValue(HKEY_LOCAL_MACHINE, MachineRunKey, "Zorvane");
+        RemoveValue(HKEY_CURRENT_USER, UserRunKey, "Zorvane");
         RemoveKey(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey);
     }
 };
@@ -146,6 +148,32 @@ TEST_F(Autostart, OffRemovesTheEntryAndTheSettingsKeyButNotTheCompanyKey)
     EXPECT_TRUE(ReadStoredValue(HKEY_LOCAL_MACHINE, MachineRunKey, "Another").present)
         << "other programs' entries must stay";
     RemoveValue(HKEY_LOCAL_MACHINE, MachineRunKey, "Another");
+}
+
+// A user who may not change the machine, as every user who is not elevated
+// from Vista on, is started from their own Run key. Once the machine's takes
+// the entry again, the user's goes: both would start the program twice.
+TEST_F(Autostart, WhereTheMachinesRunKeyIsRefusedTheUsersOwnTakesTheEntry)
+{
+    std::string const entry = OwnModulePath() + '\0';
+    {
+        ReadOnlyKey locked(HKEY_LOCAL_MACHINE, MachineRunKey);
+        ASSERT_TRUE(locked.Locked()) << "the Run key could not be made read-only";
+        SetAutostart(1);
+        EXPECT_FALSE(AutostartEntry().present);
+        EXPECT_EQ(entry, UserAutostartEntry().bytes) << "the user's own Run key must start it";
+        SetAutostart(0);
+        EXPECT_FALSE(UserAutostartEntry().present) << "the uninstall removes the user's entry";
+        SetAutostart(1);
+    }
+    SetAutostart(1);
+    EXPECT_EQ(entry, AutostartEntry().bytes);
+    EXPECT_FALSE(UserAutostartEntry().present) << "a second entry would start it twice";
+
+    ASSERT_TRUE(StoreText(HKEY_CURRENT_USER, UserRunKey, "Zorvane", OwnModulePath()));
+    SetAutostart(0);
+    EXPECT_FALSE(AutostartEntry().present);
+    EXPECT_FALSE(UserAutostartEntry().present) << "the uninstall removes both entries";
 }
 
 TEST_F(Autostart, OffWithoutAnEntryStillRemovesTheSettingsKey)

@@ -17,7 +17,24 @@ as_root() {
     if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi
 }
 
+# The user's language and the ANSI code page that Wine gives a program come
+# from the Unix locale. The tests start Zorvane.exe as a German, a British
+# English and a Japanese user; the locales are made once from Debian's sources.
+install_locales() {
+    local locale
+    command -v localedef >/dev/null || {
+        as_root apt-get update -qq
+        as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+            locales >/dev/null
+    }
+    for locale in de_DE en_GB ja_JP; do
+        locale -a 2>/dev/null | grep -qx "$locale.utf8" ||
+            as_root localedef -i "$locale" -f UTF-8 "$locale.UTF-8"
+    done
+}
+
 install_missing() {
+    install_locales
     local need=()
     command -v cmake >/dev/null || need+=(cmake)
     command -v make >/dev/null || need+=(make)

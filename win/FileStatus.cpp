@@ -1,8 +1,11 @@
 #include "win/Win.h"
 
+// Texts are walked by character, not by byte: in the double-byte code pages
+// of Chinese, Japanese and Korean Windows the second byte of a character can
+// be any byte from 0x40 up, a backslash or a '~' among them.
 bool Holds(const char* text, char c)
 {
-    for (; *text; ++text) {
+    for (; *text; text = CharNextA(text)) {
         if (*text == c)
             return true;
     }
@@ -17,7 +20,7 @@ bool HoldsWildcard(const char* text)
 const char* BaseName(const char* path)
 {
     const char* base = path;
-    for (const char* p = path; *p; ++p)
+    for (const char* p = path; *p; p = CharNextA(p))
         if (*p == '\\')
             base = p + 1;
     return base;

@@ -8,13 +8,17 @@
 //                            page 1200), its code bytes at 0x600 and its zero
 //                            run, 131072 bytes; a real program that sleeps
 //   server-codepage1252.exe  the same, its strings under code page 1252 only
+//   server-translations.exe  the same, with proper German strings (0x0407)
+//                            declared beside the blank US English ones
 //   candidate.exe            a candidate (size, blank strings) without the code
 //   near-124499.exe          one byte too small to be a candidate
 //   near-124500.exe          just large enough, too short for the zero run
 //   near-runbyte.exe         byte 124615, the last of the zero run, is 1
 //   near-noversion.exe       no version block
 //   near-company.exe         "CompanyName" is not blank
-//   near-language.exe        the strings are under German (0x0407)
+//   near-language.exe        the strings are under German (0x0407) only
+//   near-split.exe           German and US English, each key blank in one of
+//                            them, but no translation with all four blank
 //   near-nointernal.exe      "InternalName" is missing
 //   ordinary.exe             an ordinary program with proper version strings
 //   windll.dll               the dropper DLL: 8192 bytes, its code at 1537

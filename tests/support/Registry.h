@@ -72,9 +72,16 @@ inline StoredValue EnhancedValue()
 {
     return ReadStoredValue(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey, "Enhanced");
 }
+inline constexpr char UserRunKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+
 inline StoredValue AutostartEntry()
 {
     return ReadStoredValue(HKEY_LOCAL_MACHINE, MachineRunKey, "Zorvane");
+}
+// The entry in the user's own Run key, for a user who may not change the machine's.
+inline StoredValue UserAutostartEntry()
+{
+    return ReadStoredValue(HKEY_CURRENT_USER, UserRunKey, "Zorvane");
 }
 
 // Takes from everyone the right to change a key's values and subkeys, until

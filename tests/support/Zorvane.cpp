@@ -45,6 +45,22 @@ bool StartedProcess::Launch(const std::string& exe, const std::string& arguments
     return true;
 }
 
+bool StartedProcess::Launch(const std::wstring& exe)
+{
+    End();
+    std::wstring commandLine = L"\"" + exe + L"\"";
+    STARTUPINFOW si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi = {};
+    if (!CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        nullptr, &si, &pi))
+        return false;
+    CloseHandle(pi.hThread);
+    process_ = pi.hProcess;
+    id_ = pi.dwProcessId;
+    return true;
+}
+
 bool StartedProcess::Adopt(DWORD id)
 {
     End();
@@ -53,10 +69,21 @@ bool StartedProcess::Adopt(DWORD id)
     return process_ != nullptr;
 }
 
-// Wine hands back no handle for a Unix program, so the new copy is found by
-// its name once the shell has become it. A failing write must not kill it:
-// hence the trap.
+// A failing write must not kill it: hence the trap.
 bool ZorvaneProcess::StartWithFileSizeLimit(int blocks)
+{
+    return StartFromUnix("ulimit -f " + std::to_string(blocks) + " && trap '' XFSZ");
+}
+
+// LC_ALL outweighs whatever locale the test itself was started in.
+bool ZorvaneProcess::StartInLocale(const std::string& locale)
+{
+    return StartFromUnix("export LANG=" + locale + " LC_ALL=" + locale);
+}
+
+// Wine hands back no handle for a Unix program, so the new copy is found by
+// its name once the shell has become it.
+bool ZorvaneProcess::StartFromUnix(const std::string& setup)
 {
     End();
     char wine[MAX_PATH] = ""; // the Unix loader, which tools/test hands down
@@ -64,8 +91,8 @@ bool ZorvaneProcess::StartWithFileSizeLimit(int blocks)
     if (n == 0 || n >= sizeof wine)
         return false;
     std::vector<DWORD> before = ProcessesNamed("Zorvane.exe");
-    std::string commandLine = "/bin/sh -c \"ulimit -f " + std::to_string(blocks) +
-                              " && trap '' XFSZ && exec '" + wine + "' '" + ZorvaneExe() + "'\"";
+    std::string commandLine =
+        "/bin/sh -c \"" + setup + " && exec '" + wine + "' '" + ZorvaneExe() + "'\"";
     STARTUPINFOA si = {};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi = {};

@@ -21,6 +21,8 @@ public:
 
     bool Launch(const std::string& exe, const std::string& arguments = "",
                 WORD showCommand = SW_SHOWNORMAL, SECURITY_ATTRIBUTES* security = nullptr);
+    // Starts a program whose path only Unicode can spell for this process.
+    bool Launch(const std::wstring& exe);
     void End(); // terminates it and waits until it is gone
     // True, and the exit code if asked for, once the process has ended within the time given.
     bool WaitForExit(DWORD timeoutMs, DWORD* exitCode = nullptr);
@@ -52,8 +54,16 @@ public:
     // that it writes, in 512-byte blocks: a write past it really fails part-way,
     // as on a full disk. False where no Unix shell can be run.
     bool StartWithFileSizeLimit(int blocks);
+    // Starts it from Wine's Unix side in a Unix locale such as "de_DE.UTF-8",
+    // from which Wine takes the user's language and the ANSI code page.
+    // False where no Unix shell can be run.
+    bool StartInLocale(const std::string& locale);
     // The process's own window of class "Zorvane", once it exists.
     HWND WaitForWindow(DWORD timeoutMs = Patience);
+
+private:
+    // Starts it through /bin/sh, which first runs the shell commands `setup`.
+    bool StartFromUnix(const std::string& setup);
 };
 
 // The ids of the running processes whose image has this base name.
