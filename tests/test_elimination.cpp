@@ -237,6 +237,38 @@ TEST_F(Elimination, ACommandNamesAnImageWhicheverFormOfThePathEitherSideHolds)
     }
 }
 
+// On 64-bit Windows a 32-bit program's system folder is SysWOW64 on disk, and
+// the process list names the server there, while the intruder writes its
+// value from GetSystemDirectoryA: Windows starts the SysWOW64 file for it all
+// the same. Only there does the difference exist: a 32-bit Windows has no
+// SysWOW64, and nothing redirects a 64-bit program.
+TEST_F(Elimination, OnWow64AValueInTheSystemFolderNamesTheServerInSysWow64)
+{
+    BOOL wow64 = FALSE;
+    char folder[MAX_PATH] = "";
+    if (!IsWow64Process(GetCurrentProcess(), &wow64) || !wow64 ||
+        !GetSystemWow64DirectoryA(folder, sizeof folder))
+        GTEST_SKIP() << "nothing redirects the system folder of this program";
+    std::string redirected = Upper(folder), written = Upper(SystemDirectory()) + "\\ .exe";
+    for (const std::string& command :
+         {"\"" + written + "\"", written + " /s", "\"" + written + "\" /s"}) {
+        FixtureCopy server("server.exe", SystemDirectory(), " .exe");
+        ASSERT_TRUE(server.Made());
+        ASSERT_TRUE(FileExists(redirected + "\\ .exe")) << "the copy is redirected to " << redirected;
+        LookAlikeProcess process(server.Path());
+        ASSERT_TRUE(process.Running());
+        Register(HKEY_CURRENT_USER, TestKey, "server", command);
+
+        std::vector<Notice> notices = ScanKey(HKEY_CURRENT_USER, TestKey, 0, {IDOK});
+
+        ASSERT_EQ(1u, notices.size()) << "the silent pass must find " << command;
+        EXPECT_EQ(Report(redirected + "\\ .EXE", Quarantine(redirected)), notices[0].text);
+        EXPECT_TRUE(process.WaitForExit(Patience));
+        EXPECT_FALSE(ValueExists(HKEY_CURRENT_USER, TestKey, "server")) << command;
+        DeleteFileA(Quarantine(redirected).c_str());
+    }
+}
+
 TEST_F(Elimination, TheServersFileNameCountsUnderItsShortNameToo)
 {
     FixtureCopy server("server.exe", Folder(), " .exe");
