@@ -105,8 +105,8 @@ TEST_F(Elimination, TheTypicalEventIsRemovedWithoutAQuestion)
     DestroyWindow(NoticeOwner);
 
     ASSERT_EQ(1u, notices.size()) << "only the report, no question";
-    std::string image = Upper(server.Path());
-    EXPECT_EQ(Report(image, Upper(SystemDirectory()) + "\\GrimlatchRemoved.exe"), notices[0].text);
+    std::string image = Upper(SystemImageDirectory() + "\\ .exe");
+    EXPECT_EQ(Report(image, Upper(SystemImageDirectory()) + "\\GrimlatchRemoved.exe"), notices[0].text);
     EXPECT_EQ(NoticeOwner, notices[0].owner);
     EXPECT_EQ("OK", notices[0].buttons);
     EXPECT_TRUE(process.WaitForExit(Patience));
