@@ -267,6 +267,12 @@ TEST_F(Elimination, OnWow64AValueInTheSystemFolderNamesTheServerInSysWow64)
         EXPECT_FALSE(ValueExists(HKEY_CURRENT_USER, TestKey, "server")) << command;
         DeleteFileA(Quarantine(redirected).c_str());
     }
+    std::string image = redirected + "\\ .exe";
+    EXPECT_TRUE(CommandNamesImage((Upper(SystemDirectory()) + "\\ .exe").c_str(), image.c_str()))
+        << "the path alone";
+    EXPECT_FALSE(CommandNamesImage(("\"" + Upper(SystemDirectory()) + "X\\ .exe\" /s").c_str(),
+                                   (redirected + "X\\ .exe").c_str()))
+        << "a folder whose name only begins with the system folder's is not redirected";
 }
 
 TEST_F(Elimination, TheServersFileNameCountsUnderItsShortNameToo)
