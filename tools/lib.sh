@@ -49,7 +49,7 @@ install_missing() {
 # with no 32-bit host libraries and no 32-bit Linux system calls, so it runs
 # them even where the kernel executes no IA-32 code. Debian unstable's Wine is
 # built so, but needs a newer C library than this system's: it lives in a
-# Debian root of its own, which tools/wow64 enters. The root is about 2 GB and
+# Debian root of its own, which tools/wow64 enters. The root is about 1.7 GB,
 # made once per machine, outside any clone: every clone and build folder of
 # the machine shares it, and throwing a build folder away costs nothing.
 WOW64_ROOT=${ZORVANE_WOW64_ROOT:-/var/lib/zorvane/wow64}
@@ -72,11 +72,12 @@ install_wow64() {
             debootstrap >/dev/null
     local log=$WOW64_ROOT.log
     as_root mkdir -p "$(dirname "$WOW64_ROOT")"
+    echo "Making the WoW64 Wine in $WOW64_ROOT, once per machine (about two minutes)"
+    # shellcheck disable=SC2016 # expanded by the shell that holds the lock
     # The index of that suite here is a frozen snapshot whose Release file has expired.
     if ! as_root flock "$WOW64_ROOT.lock" bash -euc '
         root=$1 mirror=$2
         [ -f "$root/.made" ] && exit 0
-        echo "Making the WoW64 Wine in $root (once per machine)"
         start=$SECONDS
         rm -rf "$root.new"
         apt=(chroot "$root.new" env DEBIAN_FRONTEND=noninteractive
@@ -93,7 +94,7 @@ install_wow64() {
         WOW64_ERROR="the WoW64 Wine could not be made: $(grep -v '^I: ' "$log" | tail -n1) (see $log)"
         return 1
     fi
-    grep '^Made\|^Making' "$log" || true
+    grep '^Made' "$log" || true
 }
 
 # Whether this host executes IA-32 code. Some kernels are built without it;
@@ -171,22 +172,10 @@ preferred_arch() {
 use_arch() {
     ARCH=$1
     WINESERVER_VIA=
-    if [ "$ARCH" = wow64 ] || { [ "$ARCH" = i386 ] && [ "${I386_WAY:-wine32}" = wow64 ]; }; then
-        TREE=$BUILD TOOLCHAIN=$ROOT/cmake/mingw-i686.cmake WINE=$ROOT/tools/wow64
-        WINESERVER_VIA=$WINE
-        export WINEDEBUG=${WINEDEBUG:--all}
-        export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
-        export HOME=${HOME:-$(getent passwd "$(id -u)" | cut -d: -f6)}
-        export WINEARCH=win64
-        unset WINELOADER
-        export WINEPREFIX=${ZORVANE_PREFIX:-$BUILD/wow64/wineprefix}
-        ENV_FILE=$BUILD/wow64/wine.env
-        [ "$ARCH" = i386 ] && ENV_FILE=$TREE/wine.env
-        return 0
-    fi
     export WINEDEBUG=${WINEDEBUG:--all}
     export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
     export HOME=${HOME:-$(getent passwd "$(id -u)" | cut -d: -f6)}
+    [ "$ARCH" = i386 ] && [ "${I386_WAY:-wine32}" = wow64 ] && ARCH=wow64
     case $ARCH in
     i386)
         TREE=$BUILD TOOLCHAIN=$ROOT/cmake/mingw-i686.cmake WINE=$WINE32
@@ -198,6 +187,19 @@ use_arch() {
         # is installed.
         TREE=$BUILD/x64 TOOLCHAIN=$ROOT/cmake/mingw-x86_64.cmake WINE=$WINE64
         export WINEARCH=win64 WINELOADER=$WINE64
+        ;;
+    wow64)
+        # The i386 tree; its Wine sets its own loader inside its root.
+        TREE=$BUILD TOOLCHAIN=$ROOT/cmake/mingw-i686.cmake WINE=$ROOT/tools/wow64
+        WINESERVER_VIA=$WINE
+        export WINEARCH=win64
+        unset WINELOADER
+        export WINEPREFIX=${ZORVANE_PREFIX:-$BUILD/wow64/wineprefix}
+        ENV_FILE=$BUILD/wow64/wine.env
+        # Where the i386 tests themselves run so, ctest finds it as theirs.
+        [ "$1" = i386 ] && ENV_FILE=$TREE/wine.env
+        ARCH=$1
+        return 0
         ;;
     *) echo "unknown architecture $ARCH" >&2; return 1 ;;
     esac
