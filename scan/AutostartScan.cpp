@@ -120,12 +120,48 @@ const char* ProgramOf(const char* command, PathBuffer& program)
                : nullptr;
 }
 
+// Where a 32-bit program on 64-bit Windows finds the system folder: SysWOW64.
+struct Redirection {
+    std::array<char, MAX_PATH> system;
+    std::array<char, MAX_PATH> redirected;
+    bool active;
+};
+
+void QueryRedirection(Redirection& redirection)
+{
+    redirection.active = QuerySystemFolderRedirection(redirection.system, redirection.redirected);
+}
+
+// The path that Windows starts for a program in the system folder when it
+// redirects that folder, and where the process list names the image: the
+// intruder writes its value from GetSystemDirectoryA. Null for any other path.
+const char* RedirectedProgram(const char* program, const Redirection& redirection, PathBuffer& out)
+{
+    if (!redirection.active)
+        return nullptr;
+    int length = lstrlenA(redirection.system.data());
+    int folderLength = lstrlenA(redirection.redirected.data());
+    PathBuffer folder;
+    if (lstrlenA(program) <= length || program[length] != '\\' ||
+        folderLength + lstrlenA(program + length) >= static_cast<int>(PathBufferSize))
+        return nullptr;
+    lstrcpynA(folder.data(), program, length + 1);
+    if (lstrcmpiA(folder.data(), redirection.system.data()) != 0)
+        return nullptr;
+    lstrcpynA(out.data(), redirection.redirected.data(), folderLength + 1);
+    lstrcpynA(out.data() + folderLength, program + length, static_cast<int>(PathBufferSize) - folderLength);
+    return out.data();
+}
+
 // A command in quotes, or with arguments after the program, starts the
-// program all the same, so its program's name is held against the image too.
-bool NamesImage(const char* command, const char* program, const char* imagePath)
+// program all the same, so its program's name is held against the image too,
+// and so is the file it names in the redirected system folder.
+bool NamesImage(const char* command, const char* program, const char* redirected,
+                const char* imagePath)
 {
     return ProgramNamesImage(command, imagePath) ||
-           (program && ProgramNamesImage(program, imagePath));
+           (program && ProgramNamesImage(program, imagePath)) ||
+           (redirected && ProgramNamesImage(redirected, imagePath));
 }
 
 // The key as the removal needs it, to delete the value that started the
@@ -150,8 +186,13 @@ bool IdentifiesItselfAsServer(const char* imagePath)
 
 bool CommandNamesImage(const char* command, const char* imagePath)
 {
-    PathBuffer program;
-    return NamesImage(command, ProgramOf(command, program), imagePath);
+    Redirection redirection;
+    QueryRedirection(redirection);
+    PathBuffer programBuffer, redirectedBuffer;
+    const char* program = ProgramOf(command, programBuffer);
+    return NamesImage(command, program,
+                      RedirectedProgram(program ? program : command, redirection, redirectedBuffer),
+                      imagePath);
 }
 
 // Windows 95/98 may list the server under a short name, which its long name
@@ -179,6 +220,8 @@ void ScanAutostartKey(HKEY root, const char* keyPath, const ProcessList& snapsho
     RegKey key;
     if (RegOpenKeyExA(root, keyPath, 0, KEY_READ, key.Receive()) != ERROR_SUCCESS)
         return;
+    Redirection redirection;
+    QueryRedirection(redirection);
     for (DWORD index = 0;; ++index) {
         PathBuffer name, data;
         DWORD nameSize = PathBufferSize, dataSize = PathBufferSize;
@@ -194,11 +237,14 @@ void ScanAutostartKey(HKEY root, const char* keyPath, const ProcessList& snapsho
         if (!EndsWithin(data, dataSize))
             continue;
 
-        PathBuffer programBuffer;
+        PathBuffer programBuffer, redirectedBuffer;
         const char* program = ProgramOf(data.data(), programBuffer);
+        const char* redirected =
+            RedirectedProgram(program ? program : data.data(), redirection, redirectedBuffer);
         for (const ProcessEntry& entry : snapshot.Entries()) {
             const char* imagePath = entry.path.data();
-            if (!NamesImage(data.data(), program, imagePath) || !IsServerCandidate(imagePath))
+            if (!NamesImage(data.data(), program, redirected, imagePath) ||
+                !IsServerCandidate(imagePath))
                 continue;
             Decision decision = Decide(imagePath);
             if (decision == Decision::Pass)

@@ -6,13 +6,16 @@ C run-time DLL), and every imported function on the allowlist. Given the
 linker's map (--map), it also fails when the executable has constructors of
 global objects: its own start runs none. It reads back what Explorer's
 property sheet and the shell would show: the version block and the icon
-group. Only files are read, so this runs on hosts that cannot execute 32-bit
-code.
+group. Given a disassembler (--objdump), it reads every executable section
+and fails on any instruction that an 80386 lacks, x87 floating point included:
+a 386 may have no coprocessor, and the program needs none. Only files are
+read, so this runs on hosts that cannot execute 32-bit code.
 
-  check_win9x.py EXE ALLOWLIST [--map MAP]
+  check_win9x.py EXE ALLOWLIST [--map MAP] [--objdump OBJDUMP]
 """
 import re
 import struct
+import subprocess
 import sys
 
 # The DLLs of every Windows 95, from the first release on.
@@ -45,10 +48,14 @@ def read_pe(path):
         "subsystem": struct.unpack_from("<H", data, opt + 68)[0],
     }
     sections = []
+    header["code_sections"] = []
     for i in range(nsections):
         s = opt + opt_size + 40 * i
         vsize, va, rawsize, rawptr = struct.unpack_from("<IIII", data, s + 8)
         sections.append((va, max(vsize, rawsize), rawptr))
+        # Code, or memory that may be executed: either way the processor may run it.
+        if struct.unpack_from("<I", data, s + 36)[0] & 0x20000020:
+            header["code_sections"].append(data[s:s + 8].rstrip(b"\0").decode("ascii"))
 
     def at(rva):
         for va, size, raw in sections:
@@ -214,13 +221,63 @@ def check_constructors(map_path):
     return []
 
 
+# Instructions that an 80386 lacks, by mnemonic as objdump spells them; the
+# first pattern that matches gives the reason. A 386 may have no coprocessor,
+# so x87 instructions are refused too.
+MISSING_ON_386 = [
+    (r"f?cmov\w*", "a conditional move (Pentium Pro and later)"),
+    (r"f(u)?comip?", "a comparison into the flags (Pentium Pro and later)"),
+    (r"bswap|cmpxchg|xadd", "486 and later"),
+    (r"cmpxchg8b|cpuid|rdtsc|rdmsr|wrmsr", "Pentium and later"),
+    (r"rdpmc|rdtscp", "Pentium Pro and later"),
+    (r"sysenter|sysexit|syscall|sysret", "Pentium II or AMD K6 and later"),
+    (r"[lms]fence|clflush|movnti|ldmxcsr|stmxcsr|prefetch\w*", "SSE"),
+    (r"popcnt|lzcnt|tzcnt|movbe|crc32|rdrand|rdseed", "a processor of this century"),
+    (r"f\w+|wait", "x87 floating point, which needs a coprocessor that a 386 may lack"),
+]
+PREFIXES = {"lock", "rep", "repz", "repnz", "repe", "repne", "data16", "addr16",
+            "cs", "ds", "es", "fs", "gs", "ss", "notrack", "bnd"}
+
+
+def missing_instructions(exe, objdump, sections):
+    """(address, instruction, reason) for each instruction of the executable
+    sections that an 80386 cannot run, and how many instructions were read."""
+    found, count = [], 0
+    for name in sections:
+        listing = subprocess.run([objdump, "-D", "--no-show-raw-insn", "-j", name, exe],
+                                 check=True, capture_output=True, text=True).stdout
+        for line in listing.splitlines():
+            parts = line.split("\t", 1)
+            if len(parts) != 2 or not re.fullmatch(r"\s*[0-9a-f]+:", parts[0]):
+                continue
+            words = parts[1].split()
+            while words and words[0] in PREFIXES:
+                words = words[1:]
+            if not words or words[0] == "(bad)":
+                continue
+            count += 1
+            mnemonic, operands = words[0], " ".join(words[1:])
+            if re.search(r"%[xyz]?mm\d", operands):
+                reason = "an MMX, SSE or AVX register"
+            elif mnemonic.startswith("nop") and operands:
+                reason = "a long NOP (Pentium Pro and later)"
+            else:
+                reason = next((why for pattern, why in MISSING_ON_386
+                               if re.fullmatch(f"(?:{pattern})[bwlq]?", mnemonic)), None)
+            if reason:
+                found.append((int(parts[0].strip().rstrip(":"), 16), parts[1].strip(), reason))
+    return found, count
+
+
 def main():
     args = sys.argv[1:]
-    map_path = None
-    if "--map" in args:
-        at = args.index("--map")
-        map_path = args[at + 1]
-        del args[at:at + 2]
+    options = {}
+    for option in ("--map", "--objdump"):
+        if option in args:
+            at = args.index(option)
+            options[option] = args[at + 1]
+            del args[at:at + 2]
+    map_path = options.get("--map")
     exe, allowlist = args
     allowed = load_allowlist(allowlist)
     header, imports, tree = read_pe(exe)
@@ -234,8 +291,17 @@ def main():
         problems.append("subsystem version %d.%d is above 4.0" % header["subsystem_version"])
     if header["os"] > (4, 0):
         problems.append("OS version %d.%d is above 4.0" % header["os"])
-    print(f"{exe}: subsystem {header['subsystem']} version %d.%d, OS %d.%d, {len(imports)} imports"
-          % (header["subsystem_version"] + header["os"]))
+    summary = (f"{exe}: subsystem {header['subsystem']} version %d.%d, OS %d.%d, {len(imports)} imports"
+               % (header["subsystem_version"] + header["os"]))
+    if "--objdump" in options:
+        found, count = missing_instructions(exe, options["--objdump"], header["code_sections"])
+        summary += f", {count} instructions in {', '.join(header['code_sections'])}"
+        shown = 20
+        problems += [f"{text} at {address:#x}: {reason}, which an 80386 lacks"
+                     for address, text, reason in found[:shown]]
+        if len(found) > shown:
+            problems.append(f"and {len(found) - shown} more instructions that an 80386 lacks")
+    print(summary)
     for p in problems:
         print("FAIL:", p)
     sys.exit(1 if problems else 0)

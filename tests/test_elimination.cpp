@@ -108,8 +108,8 @@ TEST_F(Elimination, TheTypicalEventIsRemovedWithoutAQuestion)
     DestroyWindow(NoticeOwner);
 
     ASSERT_EQ(1u, notices.size()) << "only the report, no question";
-    std::string image = Upper(server.Path());
-    EXPECT_EQ(Report(image, Upper(SystemDirectory()) + "\\GrimlatchRemoved.exe"), notices[0].text);
+    std::string image = Upper(SystemImageDirectory() + "\\ .exe");
+    EXPECT_EQ(Report(image, Upper(SystemImageDirectory()) + "\\GrimlatchRemoved.exe"), notices[0].text);
     EXPECT_EQ(NoticeOwner, notices[0].owner);
     EXPECT_EQ("OK", notices[0].buttons);
     EXPECT_TRUE(process.WaitForExit(Patience));
@@ -363,6 +363,44 @@ TEST_F(Elimination, ACommandNamesAnImageWhicheverFormOfThePathEitherSideHolds)
         EXPECT_EQ(c.names, CommandNamesImage(c.command.c_str(), c.listed.c_str()))
             << c.why << ": command " << c.command << ", image listed as " << c.listed;
     }
+}
+
+// On 64-bit Windows a 32-bit program's system folder is SysWOW64 on disk, and
+// the process list names the server there, while the intruder writes its
+// value from GetSystemDirectoryA: Windows starts the SysWOW64 file for it all
+// the same. Only there does the difference exist: a 32-bit Windows has no
+// SysWOW64, and nothing redirects a 64-bit program.
+TEST_F(Elimination, OnWow64AValueInTheSystemFolderNamesTheServerInSysWow64)
+{
+    BOOL wow64 = FALSE;
+    char folder[MAX_PATH] = "";
+    if (!IsWow64Process(GetCurrentProcess(), &wow64) || !wow64 ||
+        !GetSystemWow64DirectoryA(folder, sizeof folder))
+        GTEST_SKIP() << "nothing redirects the system folder of this program";
+    std::string redirected = Upper(folder), written = Upper(SystemDirectory()) + "\\ .exe";
+    for (const std::string& command :
+         {"\"" + written + "\"", written + " /s", "\"" + written + "\" /s"}) {
+        FixtureCopy server("server.exe", SystemDirectory(), " .exe");
+        ASSERT_TRUE(server.Made());
+        ASSERT_TRUE(FileExists(redirected + "\\ .exe")) << "the copy is redirected to " << redirected;
+        LookAlikeProcess process(server.Path());
+        ASSERT_TRUE(process.Running());
+        Register(HKEY_CURRENT_USER, TestKey, "server", command);
+
+        std::vector<Notice> notices = ScanKey(HKEY_CURRENT_USER, TestKey, 0, {IDOK});
+
+        ASSERT_EQ(1u, notices.size()) << "the silent pass must find " << command;
+        EXPECT_EQ(Report(redirected + "\\ .EXE", Quarantine(redirected)), notices[0].text);
+        EXPECT_TRUE(process.WaitForExit(Patience));
+        EXPECT_FALSE(ValueExists(HKEY_CURRENT_USER, TestKey, "server")) << command;
+        DeleteFileA(Quarantine(redirected).c_str());
+    }
+    std::string image = redirected + "\\ .exe";
+    EXPECT_TRUE(CommandNamesImage((Upper(SystemDirectory()) + "\\ .exe").c_str(), image.c_str()))
+        << "the path alone";
+    EXPECT_FALSE(CommandNamesImage(("\"" + Upper(SystemDirectory()) + "X\\ .exe\" /s").c_str(),
+                                   (redirected + "X\\ .exe").c_str()))
+        << "a folder whose name only begins with the system folder's is not redirected";
 }
 
 TEST_F(Elimination, TheServersFileNameCountsUnderItsShortNameToo)

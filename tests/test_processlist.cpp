@@ -64,7 +64,7 @@ TEST(ProcessList, TheServersOwnNameInTheSystemDirectoryIsListedInFull)
     ASSERT_TRUE(image.Made());
     LookAlikeProcess process(image.Path());
     ASSERT_TRUE(process.Running());
-    EXPECT_STRCASEEQ((SystemDirectory() + "\\ .exe").c_str(), ListedPath(process.Id()).c_str());
+    EXPECT_STRCASEEQ((SystemImageDirectory() + "\\ .exe").c_str(), ListedPath(process.Id()).c_str());
 }
 
 TEST(ProcessList, AProcessWhosePathCannotBeAskedIsPassedOver)

@@ -4,6 +4,7 @@
 // CFunctions.cpp), linked only into the programs that ship.
 #pragma once
 #include <windows.h>
+#include <span>
 
 // Whether `path` names an existing file or folder, and for a file its size in
 // bytes (`size` may be null; a file of 4 GiB or more gives 0xFFFFFFFF). Names
@@ -100,3 +101,8 @@ bool Holds(const char* text, char c);
 bool HoldsWildcard(const char* text);
 // The part of a path after its last backslash; the whole path if it has none.
 const char* BaseName(const char* path);
+
+// A 32-bit program on 64-bit Windows (WoW64) has its system folder redirected
+// to another one, SysWOW64: gives both folders. False where nothing is
+// redirected, and for a folder too long for the buffer.
+bool QuerySystemFolderRedirection(std::span<char, MAX_PATH> system, std::span<char, MAX_PATH> redirected);

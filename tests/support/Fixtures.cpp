@@ -14,6 +14,16 @@ std::string SystemDirectory()
     return std::string(path, length < sizeof path ? length : 0);
 }
 
+std::string SystemImageDirectory()
+{
+    BOOL wow64 = FALSE;
+    char path[MAX_PATH] = "";
+    if (!IsWow64Process(GetCurrentProcess(), &wow64) || !wow64)
+        return SystemDirectory();
+    UINT length = GetSystemWow64DirectoryA(path, sizeof path);
+    return std::string(path, length < sizeof path ? length : 0);
+}
+
 std::string TempFolder()
 {
     char path[MAX_PATH] = "";

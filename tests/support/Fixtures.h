@@ -34,6 +34,9 @@
 
 std::string FixturePath(const std::string& fixture);
 std::string SystemDirectory();
+// Where a program of the system folder runs from, as the process list names
+// it: for a 32-bit program on 64-bit Windows, SysWOW64.
+std::string SystemImageDirectory();
 std::string TempFolder(); // a folder of the tests' own under the temp folder
 // Creates `folder` and any folder above it that is missing.
 bool MakeFolder(const std::string& folder);

@@ -46,18 +46,37 @@ private:
     void* at_;
 };
 
-void ReadTools(HWND tips, HANDLE shell, std::vector<std::string>& texts)
+// The tool record as a 64-bit process reads it, with pointers and handles
+// eight bytes wide: on 64-bit Windows a 32-bit test reads the tools of a
+// 64-bit shell.
+struct ToolRecord64 {
+    UINT cbSize;
+    UINT uFlags;
+    UINT64 hwnd;
+    UINT64 uId;
+    RECT rect;
+    UINT64 hinst;
+    UINT64 lpszText;
+    UINT64 lParam;
+    UINT64 lpReserved;
+};
+static_assert(sizeof(ToolRecord64) == 72);
+
+void PointAt(TTTOOLINFOW& tool, char* text) { tool.lpszText = reinterpret_cast<LPWSTR>(text); }
+void PointAt(ToolRecord64& tool, char* text) { tool.lpszText = reinterpret_cast<UINT_PTR>(text); }
+
+template <typename Record> void ReadToolsAs(HWND tips, HANDLE shell, std::vector<std::string>& texts)
 {
     SIZE_T const TextChars = 128;
-    RemoteBlock block(shell, sizeof(TTTOOLINFOW) + TextChars * sizeof(WCHAR));
+    RemoteBlock block(shell, sizeof(Record) + TextChars * sizeof(WCHAR));
     if (!block.At())
         return;
-    char* remoteText = block.At() + sizeof(TTTOOLINFOW);
+    char* remoteText = block.At() + sizeof(Record);
     LRESULT count = SendMessageW(tips, TTM_GETTOOLCOUNT, 0, 0);
     for (LRESULT i = 0; i < count; ++i) {
-        TTTOOLINFOW tool = {};
+        Record tool = {};
         tool.cbSize = sizeof tool;
-        tool.lpszText = reinterpret_cast<LPWSTR>(remoteText);
+        PointAt(tool, remoteText);
         WCHAR text[TextChars] = {};
         SIZE_T done = 0;
         if (!WriteProcessMemory(shell, block.At(), &tool, sizeof tool, &done) ||
@@ -72,6 +91,21 @@ void ReadTools(HWND tips, HANDLE shell, std::vector<std::string>& texts)
     }
 }
 
+// A 32-bit process on 64-bit Windows is WoW64's; one that is not, there, is 64-bit.
+bool IsWow64(HANDLE process)
+{
+    BOOL wow64 = FALSE;
+    return IsWow64Process(process, &wow64) && wow64;
+}
+
+void ReadTools(HWND tips, HANDLE shell, std::vector<std::string>& texts)
+{
+    if (sizeof(void*) == 4 && IsWow64(GetCurrentProcess()) && !IsWow64(shell))
+        ReadToolsAs<ToolRecord64>(tips, shell, texts);
+    else
+        ReadToolsAs<TTTOOLINFOW>(tips, shell, texts);
+}
+
 } // namespace
 
 std::vector<std::string> TooltipTexts(HWND tips)
@@ -79,7 +113,8 @@ std::vector<std::string> TooltipTexts(HWND tips)
     std::vector<std::string> texts;
     DWORD owner = 0;
     GetWindowThreadProcessId(tips, &owner);
-    if (HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE,
+    if (HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE |
+                                         PROCESS_QUERY_INFORMATION,
                                      FALSE, owner)) {
         ReadTools(tips, process, texts);
         CloseHandle(process);
@@ -94,7 +129,8 @@ std::vector<std::string> ShellTooltipTexts()
     DWORD shellId = 0;
     if (!tray || !GetWindowThreadProcessId(tray, &shellId))
         return texts;
-    HANDLE shell = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE,
+    HANDLE shell = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE |
+                                         PROCESS_QUERY_INFORMATION, FALSE,
                                shellId);
     if (!shell)
         return texts;
