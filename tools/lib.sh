@@ -20,14 +20,16 @@ as_root() {
 # The user's language and the ANSI code page that Wine gives a program come
 # from the Unix locale. The tests start Zorvane.exe as a German, a British
 # English and a Japanese user; the locales are made once from Debian's sources.
+TEST_LOCALES=(de_DE en_GB ja_JP)
 install_locales() {
     local locale
-    command -v localedef >/dev/null || {
+    # localedef comes with the C library; the locales' sources do not.
+    [ -f /usr/share/i18n/charmaps/UTF-8.gz ] || {
         as_root apt-get update -qq
         as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
             locales >/dev/null
     }
-    for locale in de_DE en_GB ja_JP; do
+    for locale in "${TEST_LOCALES[@]}"; do
         locale -a 2>/dev/null | grep -qx "$locale.utf8" ||
             as_root localedef -i "$locale" -f UTF-8 "$locale.UTF-8"
     done
@@ -83,7 +85,7 @@ debian_mirror() {
 # second waits for the first. A root left half made is made again. Sets
 # WOW64_ERROR when it cannot be had.
 install_wow64() {
-    [ -f "$WOW64_ROOT/.made" ] && return 0
+    [ -f "$WOW64_ROOT/.made" ] && { wow64_locales; return; }
     command -v debootstrap >/dev/null ||
         as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
             debootstrap >/dev/null
@@ -112,6 +114,27 @@ install_wow64() {
         return 1
     fi
     grep '^Made' "$log" || true
+    wow64_locales
+}
+
+# The tests start programs in the test locales under the WoW64 Wine too,
+# whose C library is the root's own.
+wow64_locales() {
+    local locale missing=()
+    for locale in "${TEST_LOCALES[@]}"; do
+        chroot "$WOW64_ROOT" locale -a 2>/dev/null | grep -qx "$locale.utf8" || missing+=("$locale")
+    done
+    [ ${#missing[@]} = 0 ] && return 0
+    # shellcheck disable=SC2016 # expanded by the shell that holds the lock
+    if ! as_root flock "$WOW64_ROOT.lock" chroot "$WOW64_ROOT" sh -euc '
+        [ -f /usr/share/i18n/charmaps/UTF-8.gz ] ||
+            DEBIAN_FRONTEND=noninteractive apt-get -o Acquire::Check-Valid-Until=false -y -qq \
+                install --no-install-recommends locales
+        for locale; do localedef -i "$locale" -f UTF-8 "$locale.UTF-8"; done
+    ' locales "${missing[@]}" >>"$WOW64_ROOT.log" 2>&1; then
+        WOW64_ERROR="the WoW64 Wine's locales could not be made (see $WOW64_ROOT.log)"
+        return 1
+    fi
 }
 
 # Whether this host executes IA-32 code. Some kernels are built without it;
