@@ -147,7 +147,8 @@ TEST_F(Elimination, TheServerIsFoundWhateverTheUsersLanguage)
             ASSERT_TRUE(z.StartInLocale(locale));
             Notice report = AnswerNotice(IDOK);
             CloseAllZorvanes();
-            EXPECT_EQ(Report(Upper(server.Path()), Upper(SystemDirectory()) + "\\GrimlatchRemoved.exe"), report.text)
+            std::string image = Upper(SystemImageDirectory() + "\\ .exe");
+            EXPECT_EQ(Report(image, Upper(SystemImageDirectory()) + "\\GrimlatchRemoved.exe"), report.text)
                 << "the typical event must end in the report" << hint;
             EXPECT_FALSE(process.Running()) << "a removal ends the server before it reports";
             EXPECT_FALSE(ValueExists(HKEY_LOCAL_MACHINE, RunServices, "ZorvaneTestTypical"));
