@@ -1,11 +1,40 @@
 #include "win/Win.h"
 
+namespace {
+
+// The lead bytes of the system's code page, asked for once: a call into the
+// system at every character would cost a scan, which holds every command
+// against every program, a call per byte. Only bytes from 0x80 up can lead.
+struct LeadByteTable {
+    bool known;
+    bool lead[256];
+};
+LeadByteTable LeadBytes;
+
+bool IsLeadByte(char c)
+{
+    if (!LeadBytes.known) {
+        for (unsigned byte = 0x80; byte <= 0xFF; ++byte)
+            LeadBytes.lead[byte] = IsDBCSLeadByte(static_cast<BYTE>(byte)) != 0;
+        LeadBytes.known = true;
+    }
+    return LeadBytes.lead[static_cast<unsigned char>(c)];
+}
+
+// The next character, as CharNextA finds it.
+const char* NextChar(const char* p)
+{
+    return IsLeadByte(*p) && p[1] ? p + 2 : p + 1;
+}
+
+} // namespace
+
 // Texts are walked by character, not by byte: in the double-byte code pages
 // of Chinese, Japanese and Korean Windows the second byte of a character can
 // be any byte from 0x40 up, a backslash or a '~' among them.
 bool Holds(const char* text, char c)
 {
-    for (; *text; text = CharNextA(text)) {
+    for (; *text; text = NextChar(text)) {
         if (*text == c)
             return true;
     }
@@ -20,7 +49,7 @@ bool HoldsWildcard(const char* text)
 const char* BaseName(const char* path)
 {
     const char* base = path;
-    for (const char* p = path; *p; p = CharNextA(p))
+    for (const char* p = path; *p; p = NextChar(p))
         if (*p == '\\')
             base = p + 1;
     return base;
