@@ -1,6 +1,6 @@
-#include "app/App.h"
 #include "win/Win.h"
 #include "scan/Scan.h"
+#include "win/Notice.h"
 
 namespace {
 
@@ -215,11 +215,11 @@ int AskAboutImage(const char* imagePath)
     return answer;
 }
 
-void ScanAutostartKey(HKEY root, const char* keyPath, const ProcessList& snapshot)
+bool ScanAutostartKey(HKEY root, const char* keyPath, const ProcessList& snapshot)
 {
     RegKey key;
     if (RegOpenKeyExA(root, keyPath, 0, KEY_READ, key.Receive()) != ERROR_SUCCESS)
-        return;
+        return false;
     Redirection redirection;
     QueryRedirection(redirection);
     for (DWORD index = 0;; ++index) {
@@ -232,7 +232,7 @@ void ScanAutostartKey(HKEY root, const char* keyPath, const ProcessList& snapsho
         if (read == ERROR_MORE_DATA)
             continue;
         if (read != ERROR_SUCCESS)
-            return;
+            return false;
         // Data that does not end within the buffer is no command line.
         if (!EndsWithin(data, dataSize))
             continue;
@@ -251,13 +251,13 @@ void ScanAutostartKey(HKEY root, const char* keyPath, const ProcessList& snapsho
                 continue;
             int answer = decision == Decision::Server ? IDYES : AskAboutImage(imagePath);
             if (answer == IDCANCEL || Closing)
-                return;
+                return false;
             if (answer == IDYES) {
                 EliminateServer(entry,
                                 decision == Decision::Server ? IdentifiesItselfAsServer
                                                              : IsServerCandidate,
                                 KeyToDeleteFrom(root, keyPath, key), name.data());
-                return;
+                return true;
             }
         }
     }

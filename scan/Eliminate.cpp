@@ -1,6 +1,6 @@
-#include "app/App.h"
 #include "win/Win.h"
 #include "scan/Scan.h"
+#include "win/Notice.h"
 
 namespace {
 
@@ -589,7 +589,6 @@ void Eliminate(const ProcessEntry& entry, ServerTest identifiedBy, HKEY key,
     ShowReport(imagePath.data(), quarantinePath.data(), o, {line + fixed, failed});
     if (key)
         RegCloseKey(key);
-    FoundThisCycle = 1;
 }
 
 } // namespace

@@ -1,4 +1,5 @@
 #include "win/Win.h"
+#include "win/Notice.h"
 
 // Texts are walked by character, not by byte: in the double-byte code pages
 // of Chinese, Japanese and Korean Windows the second byte of a character can
@@ -24,6 +25,19 @@ const char* BaseName(const char* path)
         if (*p == '\\')
             base = p + 1;
     return base;
+}
+
+// A path cut short could name some other file, so such a path is refused.
+bool PathBesideProgram(const char* fileName, PathBuffer& path)
+{
+    DWORD length = GetModuleFileNameA(AppInstance, path.data(), static_cast<DWORD>(path.size()));
+    if (length == 0 || length >= path.size())
+        return false;
+    size_t folderLength = static_cast<size_t>(BaseName(path.data()) - path.data());
+    if (folderLength == 0 || folderLength - 1 + static_cast<size_t>(lstrlenA(fileName)) >= path.size())
+        return false;
+    lstrcpyA(path.data() + folderLength - 1, fileName);
+    return true;
 }
 
 namespace {

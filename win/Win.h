@@ -4,7 +4,12 @@
 // CFunctions.cpp), linked only into the programs that ship.
 #pragma once
 #include <windows.h>
+#include <array>
 #include <span>
+
+// Paths, registry names and data all live in buffers of this size.
+size_t const PathBufferSize = 300;
+using PathBuffer = std::array<char, PathBufferSize>;
 
 // Whether `path` names an existing file or folder, and for a file its size in
 // bytes (`size` may be null; a file of 4 GiB or more gives 0xFFFFFFFF). Names
@@ -101,6 +106,10 @@ bool Holds(const char* text, char c);
 bool HoldsWildcard(const char* text);
 // The part of a path after its last backslash; the whole path if it has none.
 const char* BaseName(const char* path);
+// A file's path in the executable's folder; `fileName` starts with a
+// backslash. False when the module path cannot be had whole or the file's
+// path would not fit.
+bool PathBesideProgram(const char* fileName, PathBuffer& path);
 
 // A 32-bit program on 64-bit Windows (WoW64) has its system folder redirected
 // to another one, SysWOW64: gives both folders. False where nothing is
