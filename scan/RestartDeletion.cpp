@@ -111,12 +111,31 @@ bool MoveAside(const char* path, const char* folder, UINT taken, char (&aside)[M
 bool WriteAll(HANDLE file, const char* bytes, size_t count)
 {
     DWORD written = 0;
-    return count == 0 ||
-           (WriteFile(file, bytes, static_cast<DWORD>(count), &written, nullptr) &&
-            written == count);
+    return WriteFile(file, bytes, static_cast<DWORD>(count), &written, nullptr) &&
+           written == count;
 }
 
 } // namespace
+
+// The line comes without its CRLF. The old text is copied around it, so that
+// a line that another program wrote without one keeps its own bytes.
+size_t AddToRenameSection(std::span<const char> text, const char* line, std::span<char> out)
+{
+    size_t at = 0;
+    bool hasSection = FindRenameSectionEnd(text, at);
+    // The most that goes in: a CRLF, the header, the line and its CRLF, and
+    // the terminator that is written after them.
+    size_t lineLength = static_cast<size_t>(lstrlenA(line));
+    if (lineLength > MAX_PATH + 4 || text.size() + lineLength + 15 > out.size())
+        return 0;
+    CopyMemory(out.data(), text.data(), at);
+    char* added = out.data() + at;
+    auto length = static_cast<size_t>(
+        wsprintfA(added, "%s%s%s\r\n", at > 0 && text[at - 1] != '\n' ? "\r\n" : "",
+                  hasSection ? "" : "[rename]\r\n", line));
+    CopyMemory(added + length, text.data() + at, text.size() - at);
+    return text.size() + length;
+}
 
 // WritePrivateProfileStringA would replace an earlier "NUL=" line, and with it
 // a deletion that this program or an installer had scheduled. The file is
@@ -148,23 +167,19 @@ bool AppendWininitDeletion(const char* iniPath, const char* shortPath)
     DWORD size = existed ? GetFileSize(file.Get(), nullptr) : 0;
     if (size == INVALID_FILE_SIZE || size > MaxWininitSize)
         return false;
-    HeapBlock old(size + 1);
+    // The old text, and after it room for the new one.
+    size_t room = size + WininitLineRoom;
+    HeapBlock texts(size + room);
     DWORD got = 0;
-    if (!old.Get() || (size > 0 && (!ReadFile(file.Get(), old.Get(), size, &got, nullptr) ||
-                                     got != size)))
+    if (!texts.Get() || (size > 0 && (!ReadFile(file.Get(), texts.Get(), size, &got, nullptr) ||
+                                       got != size)))
         return false;
-    std::span<const char> text(old.Get(), size);
-
-    size_t at = 0;
-    bool hasSection = FindRenameSectionEnd(text, at);
-    std::array<char, MAX_PATH + 32> line = {};
-    if (at > 0 && text[at - 1] != '\n')
-        lstrcatA(line.data(), "\r\n");
-    if (!hasSection)
-        lstrcatA(line.data(), "[rename]\r\n");
-    lstrcatA(line.data(), "NUL=");
-    lstrcatA(line.data(), shortPath);
-    lstrcatA(line.data(), "\r\n");
+    std::array<char, MAX_PATH + 8> line;
+    wsprintfA(line.data(), "NUL=%s", shortPath);
+    std::span<char> text(texts.Get() + size, room);
+    size_t newLength = AddToRenameSection({texts.Get(), size}, line.data(), text);
+    if (newLength == 0)
+        return false;
 
     char newPath[MAX_PATH], oldPath[MAX_PATH];
     UINT taken = GetTempFileNameA(folder.data(), "zrv", 0, newPath);
@@ -172,9 +187,7 @@ bool AppendWininitDeletion(const char* iniPath, const char* shortPath)
         return false;
     KernelHandle replacement(CreateFileA(newPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                          FILE_ATTRIBUTE_NORMAL, nullptr));
-    bool written = replacement.Valid() && WriteAll(replacement.Get(), text.data(), at) &&
-                   WriteAll(replacement.Get(), line.data(), lstrlenA(line.data())) &&
-                   WriteAll(replacement.Get(), text.data() + at, text.size() - at) &&
+    bool written = replacement.Valid() && WriteAll(replacement.Get(), text.data(), newLength) &&
                    FlushFileBuffers(replacement.Get());
     replacement.Close();
     file.Close();

@@ -122,6 +122,14 @@ bool IdentifiesItselfAsServer(const char* imagePath);
 // file is replaced only by a new one written whole beside it.
 bool AppendWininitDeletion(const char* iniPath, const char* shortPath);
 
+// The text of a WININIT.INI with `line` added at the end of its [rename]
+// section, or in a new section at the end when there is none; every line
+// already there is kept. Gives the new text's length in `out`, or 0 when
+// `out` cannot hold it or the line is longer than MAX_PATH + 4 characters;
+// WininitLineRoom bytes more than the old text always suffice.
+size_t const WininitLineRoom = MAX_PATH + 32;
+size_t AddToRenameSection(std::span<const char> text, const char* line, std::span<char> out);
+
 // Has the file deleted when the computer next starts; a file already handed
 // over in this run is not handed over again.
 bool DeleteAtRestart(const char* path);

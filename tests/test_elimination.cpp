@@ -1239,17 +1239,19 @@ protected:
             DeleteFileA(file.c_str());
         }
     }
-
-
-    std::string After(const std::string* before)
-    {
-        SetFileText(Path(), before);
-        EXPECT_TRUE(AppendWininitDeletion(Path().c_str(), "C:\\SERVER~1.EXE"));
-        return FileBytes(Path());
-    }
 };
 
-TEST_F(WininitDeletion, EveryLineAlreadyThereIsKept)
+// The new text, with `room` bytes for it beyond the old text's length, and
+// a sentinel byte after those that must stay untouched.
+std::string WithDeletion(const std::string& before, size_t room = WininitLineRoom)
+{
+    std::vector<char> out(before.size() + room + 1, '#');
+    size_t length = AddToRenameSection(before, "NUL=C:\\SERVER~1.EXE", {out.data(), out.size() - 1});
+    EXPECT_EQ('#', out.back()) << "written past the room given, from \"" << before << "\"";
+    return std::string(out.data(), length);
+}
+
+TEST(WininitText, EveryLineAlreadyThereIsKept)
 {
     std::string const line = "NUL=C:\\SERVER~1.EXE\r\n";
     struct {
@@ -1265,14 +1267,21 @@ TEST_F(WininitDeletion, EveryLineAlreadyThereIsKept)
         {"", "[rename]\r\n" + line},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(c.after, After(&c.before)) << "from \"" << c.before << "\"";
-    EXPECT_EQ("[rename]\r\n" + line, After(nullptr)) << "a missing file is made";
+        EXPECT_EQ(c.after, WithDeletion(c.before)) << "from \"" << c.before << "\"";
+    // The most that goes in: a CRLF, the header, the line, its CRLF, a terminator.
+    std::string const noSection = "[boot]\nx=1";
+    EXPECT_EQ(noSection + "\r\n[rename]\r\n" + line, WithDeletion(noSection, 34))
+        << "the room just suffices";
+    EXPECT_EQ("", WithDeletion(noSection, 33)) << "one byte short of the room gives nothing";
 }
 
 // A write that fails half-way must not cost other programs' renames: the old
 // file is never written to, and no file of the change is left beside it.
 TEST_F(WininitDeletion, TheOldFileIsReplacedWholeNeverWrittenOver)
 {
+    EXPECT_TRUE(AppendWininitDeletion(Path().c_str(), "C:\\SERVER~1.EXE"));
+    EXPECT_EQ("[rename]\r\nNUL=C:\\SERVER~1.EXE\r\n", FileBytes(Path())) << "a missing file is made";
+
     std::string const before = "[rename]\r\nNUL=C:\\A.TMP\r\n[later]\r\ny=2\r\n";
     SetFileText(Path(), &before);
     HANDLE old = CreateFileA(Path().c_str(), GENERIC_READ,
