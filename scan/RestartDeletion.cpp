@@ -28,8 +28,7 @@ bool HandOverDeletion(const char* path)
         return AppendWininitDeletion(iniPath.data(), shortPath);
     }
     using MoveFileExFn = BOOL(WINAPI*)(const char*, const char*, DWORD);
-    auto moveFileEx = reinterpret_cast<MoveFileExFn>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "MoveFileExA")));
+    auto moveFileEx = Lookup<MoveFileExFn>(GetModuleHandleA("kernel32.dll"), "MoveFileExA");
     return moveFileEx && moveFileEx(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
 }
 

@@ -74,13 +74,6 @@ void RemoveDropperAndOfferRestart()
         RestartComputer(RestartFlags, 0);
 }
 
-template <typename Fn> Fn Lookup(HMODULE module, const char* name)
-{
-    if (module == nullptr)
-        return nullptr;
-    return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
-}
-
 } // namespace
 
 bool RunScanCycle()

@@ -64,9 +64,8 @@ using GetFileAttributesExFn = BOOL(WINAPI*)(const char*, GET_FILEEX_INFO_LEVELS,
 // One call on Windows 98, the NT family and Wine; Windows 95 lacks it.
 bool ReadSizeInOneCall(const char* path, Status& status)
 {
-    HMODULE kernel = GetModuleHandleA("kernel32.dll");
-    auto attributesEx = reinterpret_cast<GetFileAttributesExFn>(reinterpret_cast<void*>(
-        kernel ? GetProcAddress(kernel, "GetFileAttributesExA") : nullptr));
+    auto attributesEx = Lookup<GetFileAttributesExFn>(GetModuleHandleA("kernel32.dll"),
+                                                      "GetFileAttributesExA");
     WIN32_FILE_ATTRIBUTE_DATA data;
     if (!attributesEx || !attributesEx(path, GetFileExInfoStandard, &data))
         return false;

@@ -111,6 +111,16 @@ const char* BaseName(const char* path);
 // path would not fit.
 bool PathBesideProgram(const char* fileName, PathBuffer& path);
 
+// A function that older Windows lack, looked up at run time in a module of
+// the system: null where the module or the function is missing, and the
+// caller then takes its fallback.
+template <typename Fn> Fn Lookup(HMODULE module, const char* name)
+{
+    if (module == nullptr)
+        return nullptr;
+    return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
 // A 32-bit program on 64-bit Windows (WoW64) has its system folder redirected
 // to another one, SysWOW64: gives both folders. False where nothing is
 // redirected, and for a folder too long for the buffer.
