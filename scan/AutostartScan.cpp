@@ -43,11 +43,11 @@ bool IsKnownByNameOrCode(const char* imagePath)
 
 enum class Decision { Server, Ask, Pass };
 
-Decision Decide(const char* imagePath)
+Decision Decide(const char* imagePath, ScanPass pass)
 {
     if (IsKnownByNameOrCode(imagePath))
         return Decision::Server;
-    return ScanPass ? Decision::Ask : Decision::Pass;
+    return pass == ScanPass::Asking ? Decision::Ask : Decision::Pass;
 }
 
 // Equal as written, but for case. The lengths go first: they cost nothing,
@@ -215,7 +215,7 @@ int AskAboutImage(const char* imagePath)
     return answer;
 }
 
-bool ScanAutostartKey(HKEY root, const char* keyPath, const ProcessList& snapshot)
+bool ScanAutostartKey(HKEY root, const char* keyPath, const ProcessList& snapshot, ScanPass pass)
 {
     RegKey key;
     if (RegOpenKeyExA(root, keyPath, 0, KEY_READ, key.Receive()) != ERROR_SUCCESS)
@@ -246,7 +246,7 @@ bool ScanAutostartKey(HKEY root, const char* keyPath, const ProcessList& snapsho
             if (!NamesImage(data.data(), program, redirected, imagePath) ||
                 !IsServerCandidate(imagePath))
                 continue;
-            Decision decision = Decide(imagePath);
+            Decision decision = Decide(imagePath, pass);
             if (decision == Decision::Pass)
                 continue;
             int answer = decision == Decision::Server ? IDYES : AskAboutImage(imagePath);

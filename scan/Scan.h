@@ -74,9 +74,6 @@ struct AutostartKey {
 };
 extern const std::array<AutostartKey, 6> AutostartKeys;
 
-// 0 in the silent pass over the autostart keys, 1 in the asking pass.
-extern int ScanPass;
-
 // One complete hunt for the intruder, run on every tick of the scan timer.
 // True when it found a server and went after it: the next hunt then comes
 // sooner.
@@ -94,8 +91,12 @@ extern RestartFunction RestartComputer;
 // enable (Windows 95/98) or it was not granted.
 bool EnableShutdownPrivilege();
 
+// The two passes over the autostart keys: the silent one removes only the
+// servers that identify themselves, the asking one may ask about others.
+enum class ScanPass { Silent, Asking };
+
 // Both scans tell whether they found a server and went after it.
-bool ScanAutostartKey(HKEY root, const char* keyPath, const ProcessList& snapshot);
+bool ScanAutostartKey(HKEY root, const char* keyPath, const ProcessList& snapshot, ScanPass pass);
 // Whether a value's command names an image: its full path or its file name,
 // ignoring case, as written or in the other (8.3 or long) form of either.
 // Windows 95/98 may list an image under the short form of a path that a

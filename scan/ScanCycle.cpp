@@ -3,7 +3,6 @@
 #include "win/Notice.h"
 #include "settings/Settings.h"
 
-int ScanPass;
 RestartFunction RestartComputer = RestartWindows;
 
 // Scanned in this order in each pass.
@@ -51,12 +50,11 @@ bool BuildDropperDllPath()
 bool ScanAutostartKeys(const ProcessList& snapshot)
 {
     bool found = false;
-    for (int pass : {0, 1}) {
-        ScanPass = pass;
+    for (ScanPass pass : {ScanPass::Silent, ScanPass::Asking}) {
         for (const AutostartKey& key : AutostartKeys) {
             if (Closing || !IsDropperDllActive())
                 return found;
-            found |= ScanAutostartKey(key.root, key.path, snapshot);
+            found |= ScanAutostartKey(key.root, key.path, snapshot, pass);
         }
     }
     return found;

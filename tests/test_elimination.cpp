@@ -85,8 +85,9 @@ protected:
     {
         ProcessList snapshot;
         EXPECT_TRUE(snapshot.Take());
-        ScanPass = pass;
-        return Answering(std::move(buttons), [&] { LastScanFound = ScanAutostartKey(root, key, snapshot); });
+        ScanPass scanPass = pass ? ScanPass::Asking : ScanPass::Silent;
+        return Answering(std::move(buttons),
+                         [&] { LastScanFound = ScanAutostartKey(root, key, snapshot, scanPass); });
     }
 };
 

@@ -89,7 +89,6 @@ void ScanTest::SetUp()
     EnhancedScanning = 0;
     LastScanFound = false;
     Closing = 0;
-    ScanPass = 0;
     RemoveDropperDll();
     lstrcpyA(DropperDllPath.data(), DropperDllFile().c_str());
 }
