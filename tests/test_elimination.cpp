@@ -10,7 +10,7 @@
 #include "LongPath.h"
 #include "ScanTest.h"
 #include "Zorvane.h"
-#include "app/App.h"
+#include "win/Notice.h"
 #include "scan/Scan.h"
 #include "settings/Settings.h"
 

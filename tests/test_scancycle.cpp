@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 #include "ScanTest.h"
-#include "app/App.h"
+#include "win/Notice.h"
 #include "scan/Scan.h"
 #include "settings/Settings.h"
 

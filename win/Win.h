@@ -1,5 +1,7 @@
 // What every other part of the program stands on: small owners for the
-// platform's handles, and the file-status query. The program's own start and
+// platform's handles, the file-status query, paths, and the run-time lookup
+// of what older Windows lack; the notices have a header of their own
+// (Notice.h). The program's own start and
 // the few C functions that the compiler may call live here too (Start.cpp,
 // CFunctions.cpp), linked only into the programs that ship.
 #pragma once
