@@ -1,19 +1,11 @@
 // The application shell: entry, hidden main window, window procedure, tray
-// icon and menu, menu commands and notices.
+// icon and menu, and menu commands.
 #pragma once
 #include <windows.h>
+#include "win/Notice.h"
 
 // Process-wide state, set once at start.
-extern HINSTANCE AppInstance;
 extern HWND MainWindow;
-extern HWND NoticeOwner;
-
-// Set by an elimination during a scan; read after the scan to pick the next tick.
-extern int FoundThisCycle;
-
-// Set once the main window has been told to close. A close can come while a
-// notice is open, inside a scan; the scan then stops and shows no more.
-extern int Closing;
 
 UINT const ScanTimer = 3;
 UINT const TrayCallbackMessage = 1226;
@@ -31,8 +23,6 @@ WORD const IDM_ENHANCED = 203;
 
 inline constexpr char MainClassName[] = "Zorvane";
 inline constexpr char MainWindowTitle[] = "Quillane Zorvane";
-inline constexpr char NoticeCaption[] = "Quillane Zorvane";
-inline constexpr char IconGroupName[] = "ZORVANE_ICON";
 
 // The maker's web address, named by the tooltip and by the About notice. A
 // literal, so that both texts are joined with it when compiled.
@@ -59,7 +49,3 @@ void OnCommand(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 // True when the path, once stripped of surrounding blanks and double quotes,
 // names an existing file or folder (a drive's root included).
 bool HelpFileExists(const char* path);
-
-// Shows a modal notice with the program's icon; returns the button pressed
-// (IDOK, IDCANCEL, IDYES, IDNO) or 0 when no box could be shown.
-int ShowNotice(HWND owner, const char* text, const char* caption, UINT style);

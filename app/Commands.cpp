@@ -2,7 +2,7 @@
 #include <cstring>
 #include "app/App.h"
 #include <shellapi.h>
-#include "scan/Scan.h"
+#include "win/Win.h"
 #include "settings/Settings.h"
 
 namespace {

@@ -1,8 +1,6 @@
 #include "app/App.h"
 
-HINSTANCE AppInstance;
 HWND MainWindow;
-HWND NoticeOwner;
 
 namespace {
 

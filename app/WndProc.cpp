@@ -2,9 +2,6 @@
 #include "scan/Scan.h"
 #include "settings/Settings.h"
 
-int FoundThisCycle;
-int Closing;
-
 namespace {
 
 // Explorer sends this to every top-level window when it has built the taskbar
@@ -41,11 +38,10 @@ void OnScanTick(HWND window)
         return;
     ScanRunning = true;
     KillTimer(window, ScanTimer);
-    FoundThisCycle = 0;
-    RunScanCycle();
+    bool found = RunScanCycle();
     ScanRunning = false;
     if (!Closing)
-        SetTimer(window, ScanTimer, FoundThisCycle ? ScanDelayAfterRemoval : ScanDelay, nullptr);
+        SetTimer(window, ScanTimer, found ? ScanDelayAfterRemoval : ScanDelay, nullptr);
 }
 
 } // namespace

@@ -43,10 +43,9 @@ void WriteAutostartValues(int count)
 
 void ScanBothPasses(const ProcessList& snapshot)
 {
-    for (int pass : {0, 1}) {
-        ScanPass = pass;
+    for (ScanPass pass : {ScanPass::Silent, ScanPass::Asking}) {
         for (const AutostartKey& key : AutostartKeys)
-            ScanAutostartKey(key.root, key.path, snapshot);
+            ScanAutostartKey(key.root, key.path, snapshot, pass);
     }
 }
 

@@ -1,6 +1,6 @@
-#include "app/App.h"
 #include "win/Win.h"
 #include "scan/Scan.h"
+#include "win/Notice.h"
 
 namespace {
 
@@ -43,11 +43,11 @@ bool IsKnownByNameOrCode(const char* imagePath)
 
 enum class Decision { Server, Ask, Pass };
 
-Decision Decide(const char* imagePath)
+Decision Decide(const char* imagePath, ScanPass pass)
 {
     if (IsKnownByNameOrCode(imagePath))
         return Decision::Server;
-    return ScanPass ? Decision::Ask : Decision::Pass;
+    return pass == ScanPass::Asking ? Decision::Ask : Decision::Pass;
 }
 
 // Equal as written, but for case. The lengths go first: they cost nothing,
@@ -215,11 +215,11 @@ int AskAboutImage(const char* imagePath)
     return answer;
 }
 
-void ScanAutostartKey(HKEY root, const char* keyPath, const ProcessList& snapshot)
+bool ScanAutostartKey(HKEY root, const char* keyPath, const ProcessList& snapshot, ScanPass pass)
 {
     RegKey key;
     if (RegOpenKeyExA(root, keyPath, 0, KEY_READ, key.Receive()) != ERROR_SUCCESS)
-        return;
+        return false;
     Redirection redirection;
     QueryRedirection(redirection);
     for (DWORD index = 0;; ++index) {
@@ -232,7 +232,7 @@ void ScanAutostartKey(HKEY root, const char* keyPath, const ProcessList& snapsho
         if (read == ERROR_MORE_DATA)
             continue;
         if (read != ERROR_SUCCESS)
-            return;
+            return false;
         // Data that does not end within the buffer is no command line.
         if (!EndsWithin(data, dataSize))
             continue;
@@ -246,18 +246,18 @@ void ScanAutostartKey(HKEY root, const char* keyPath, const ProcessList& snapsho
             if (!NamesImage(data.data(), program, redirected, imagePath) ||
                 !IsServerCandidate(imagePath))
                 continue;
-            Decision decision = Decide(imagePath);
+            Decision decision = Decide(imagePath, pass);
             if (decision == Decision::Pass)
                 continue;
             int answer = decision == Decision::Server ? IDYES : AskAboutImage(imagePath);
             if (answer == IDCANCEL || Closing)
-                return;
+                return false;
             if (answer == IDYES) {
                 EliminateServer(entry,
                                 decision == Decision::Server ? IdentifiesItselfAsServer
                                                              : IsServerCandidate,
                                 KeyToDeleteFrom(root, keyPath, key), name.data());
-                return;
+                return true;
             }
         }
     }

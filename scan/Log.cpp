@@ -1,4 +1,3 @@
-#include "app/App.h"
 #include "win/Win.h"
 #include "scan/Scan.h"
 
@@ -99,19 +98,6 @@ void LogAnswer(const char* event, const char* path, int answer)
 }
 
 } // namespace
-
-// A path cut short could name some other file, so such a path is refused.
-bool PathBesideProgram(const char* fileName, PathBuffer& path)
-{
-    DWORD length = GetModuleFileNameA(AppInstance, path.data(), static_cast<DWORD>(path.size()));
-    if (length == 0 || length >= path.size())
-        return false;
-    size_t folderLength = static_cast<size_t>(BaseName(path.data()) - path.data());
-    if (folderLength == 0 || folderLength - 1 + static_cast<size_t>(lstrlenA(fileName)) >= path.size())
-        return false;
-    lstrcpyA(path.data() + folderLength - 1, fileName);
-    return true;
-}
 
 void LogEvent(std::span<const char* const> fields)
 {

@@ -15,13 +15,6 @@ using WidePathBuffer = std::array<char, 1024>;
 using QueryFullProcessImageNameFn = BOOL(WINAPI*)(HANDLE, DWORD, LPSTR, PDWORD);
 using GetModuleFileNameExFn = DWORD(WINAPI*)(HANDLE, HMODULE, LPSTR, DWORD);
 
-template <typename Fn> Fn Lookup(HMODULE module, const char* name)
-{
-    if (module == nullptr)
-        return nullptr;
-    return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
-}
-
 // A library loaded for one lookup and freed again.
 class Library {
 public:

@@ -5,10 +5,6 @@
 #include <span>
 #include "win/Win.h"
 
-// Paths, registry names and data all live in buffers of this size.
-size_t const PathBufferSize = 300;
-using PathBuffer = std::array<char, PathBufferSize>;
-
 // ---- Process list -------------------------------------------------------
 
 // One running process: its id and the full path of its image file.
@@ -78,11 +74,10 @@ struct AutostartKey {
 };
 extern const std::array<AutostartKey, 6> AutostartKeys;
 
-// 0 in the silent pass over the autostart keys, 1 in the asking pass.
-extern int ScanPass;
-
 // One complete hunt for the intruder, run on every tick of the scan timer.
-void RunScanCycle();
+// True when it found a server and went after it: the next hunt then comes
+// sooner.
+bool RunScanCycle();
 
 // Restarts the computer with ExitWindowsEx(flags, reason), after enabling the
 // shutdown privilege that the NT family asks for. The cycle calls it through
@@ -96,7 +91,12 @@ extern RestartFunction RestartComputer;
 // enable (Windows 95/98) or it was not granted.
 bool EnableShutdownPrivilege();
 
-void ScanAutostartKey(HKEY root, const char* keyPath, const ProcessList& snapshot);
+// The two passes over the autostart keys: the silent one removes only the
+// servers that identify themselves, the asking one may ask about others.
+enum class ScanPass { Silent, Asking };
+
+// Both scans tell whether they found a server and went after it.
+bool ScanAutostartKey(HKEY root, const char* keyPath, const ProcessList& snapshot, ScanPass pass);
 // Whether a value's command names an image: its full path or its file name,
 // ignoring case, as written or in the other (8.3 or long) form of either.
 // Windows 95/98 may list an image under the short form of a path that a
@@ -105,7 +105,7 @@ void ScanAutostartKey(HKEY root, const char* keyPath, const ProcessList& snapsho
 bool CommandNamesImage(const char* command, const char* imagePath);
 // Whether the image's file is the server's " .exe", under either of its names.
 bool HasServerFileName(const char* imagePath);
-void SweepProcesses(const ProcessList& snapshot);
+bool SweepProcesses(const ProcessList& snapshot);
 // Whether the image bears the server's content: a candidate with the
 // server's code bytes. The sweep knows a server by this alone.
 bool BearsServerContent(const char* imagePath);
@@ -122,6 +122,14 @@ bool IdentifiesItselfAsServer(const char* imagePath);
 // already there is kept; the section is made when it is missing. The old
 // file is replaced only by a new one written whole beside it.
 bool AppendWininitDeletion(const char* iniPath, const char* shortPath);
+
+// The text of a WININIT.INI with `line` added at the end of its [rename]
+// section, or in a new section at the end when there is none; every line
+// already there is kept. Gives the new text's length in `out`, or 0 when
+// `out` cannot hold it or the line is longer than MAX_PATH + 4 characters;
+// WininitLineRoom bytes more than the old text always suffice.
+size_t const WininitLineRoom = MAX_PATH + 32;
+size_t AddToRenameSection(std::span<const char> text, const char* line, std::span<char> out);
 
 // Has the file deleted when the computer next starts; a file already handed
 // over in this run is not handed over again.
@@ -152,11 +160,6 @@ enum class DllDeletion { Deleted, AtRestart, Left };
 DllDeletion DeleteDropperDll();
 
 // ---- Log ----------------------------------------------------------------
-
-// A file's path in the executable's folder; `fileName` starts with a
-// backslash. False when the module path cannot be had whole or the file's
-// path would not fit.
-bool PathBesideProgram(const char* fileName, PathBuffer& path);
 
 // Adds one line to Zorvane.log beside the program: the local time as
 // "YYYY-MM-DD HH:MM:SS", then each field, all separated by " | ", then CRLF.

@@ -1,9 +1,8 @@
-#include "app/App.h"
 #include "win/Win.h"
 #include "scan/Scan.h"
+#include "win/Notice.h"
 #include "settings/Settings.h"
 
-int ScanPass;
 RestartFunction RestartComputer = RestartWindows;
 
 // Scanned in this order in each pass.
@@ -48,16 +47,17 @@ bool BuildDropperDllPath()
 // nothing in the cycle can bring it back, and asking for a missing name costs
 // a walk through the whole system directory on FAT and under Wine. A close
 // that came while a notice was open ends the cycle at its next step.
-void ScanAutostartKeys(const ProcessList& snapshot)
+bool ScanAutostartKeys(const ProcessList& snapshot)
 {
-    for (int pass : {0, 1}) {
-        ScanPass = pass;
+    bool found = false;
+    for (ScanPass pass : {ScanPass::Silent, ScanPass::Asking}) {
         for (const AutostartKey& key : AutostartKeys) {
             if (Closing || !IsDropperDllActive())
-                return;
-            ScanAutostartKey(key.root, key.path, snapshot);
+                return found;
+            found |= ScanAutostartKey(key.root, key.path, snapshot, pass);
         }
     }
+    return found;
 }
 
 // The dropper's presence without a running server means it has not finished
@@ -72,32 +72,27 @@ void RemoveDropperAndOfferRestart()
         RestartComputer(RestartFlags, 0);
 }
 
-template <typename Fn> Fn Lookup(HMODULE module, const char* name)
-{
-    if (module == nullptr)
-        return nullptr;
-    return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
-}
-
 } // namespace
 
-void RunScanCycle()
+bool RunScanCycle()
 {
     if (!BuildDropperDllPath())
-        return;
+        return false;
     // The setting is looked at first: with enhanced scanning on, the DLL's
     // test decides nothing here, and on a clean machine it is a missing file.
     if (EnhancedScanning == 0 && !IsDropperDllActive())
-        return;
+        return false;
+    bool found = false;
     ProcessList snapshot;
     if (snapshot.Take()) {
-        ScanAutostartKeys(snapshot);
+        found = ScanAutostartKeys(snapshot);
         if (!Closing && (EnhancedScanning != 0 || IsDropperDllActive()))
-            SweepProcesses(snapshot);
+            found |= SweepProcesses(snapshot);
         snapshot.Release();
     }
     if (!Closing && IsDropperDllActive())
         RemoveDropperAndOfferRestart();
+    return found;
 }
 
 // The security calls are looked up at run time: Windows 95 lacks them and

@@ -1,5 +1,5 @@
-#include "app/App.h"
 #include "scan/Scan.h"
+#include "win/Notice.h"
 
 bool BearsServerContent(const char* imagePath)
 {
@@ -8,7 +8,7 @@ bool BearsServerContent(const char* imagePath)
 
 // Finds a server by its content alone, whatever its name and whether or not
 // anything starts it, and never acts without the user's Yes.
-void SweepProcesses(const ProcessList& snapshot)
+bool SweepProcesses(const ProcessList& snapshot)
 {
     for (const ProcessEntry& entry : snapshot.Entries()) {
         const char* imagePath = entry.path.data();
@@ -16,12 +16,13 @@ void SweepProcesses(const ProcessList& snapshot)
             continue;
         int answer = AskAboutImage(imagePath);
         if (answer == IDCANCEL || Closing)
-            return;
+            return false;
         if (answer == IDYES) {
             // The file is checked again by the test that found it: one that
             // merely looks like a candidate may have taken its place.
             EliminateServer(entry, BearsServerContent);
-            return;
+            return true;
         }
     }
+    return false;
 }

@@ -1,5 +1,5 @@
 #include <array>
-#include "app/App.h"
+#include "win/Notice.h"
 #include "win/Win.h"
 #include "settings/Settings.h"
 

@@ -10,7 +10,7 @@
 #include "LongPath.h"
 #include "ScanTest.h"
 #include "Zorvane.h"
-#include "app/App.h"
+#include "win/Notice.h"
 #include "scan/Scan.h"
 #include "settings/Settings.h"
 
@@ -85,8 +85,9 @@ protected:
     {
         ProcessList snapshot;
         EXPECT_TRUE(snapshot.Take());
-        ScanPass = pass;
-        return Answering(std::move(buttons), [&] { ScanAutostartKey(root, key, snapshot); });
+        ScanPass scanPass = pass ? ScanPass::Asking : ScanPass::Silent;
+        return Answering(std::move(buttons),
+                         [&] { LastScanFound = ScanAutostartKey(root, key, snapshot, scanPass); });
     }
 };
 
@@ -118,7 +119,7 @@ TEST_F(Elimination, TheTypicalEventIsRemovedWithoutAQuestion)
     EXPECT_FALSE(FileExists(DropperDllFile()));
     EXPECT_EQ(original, FileBytes(Quarantine(SystemDirectory())))
         << "the visible copy must hold the server's bytes";
-    EXPECT_EQ(1, FoundThisCycle) << "which brings the next scan a second later";
+    EXPECT_TRUE(LastScanFound) << "which brings the next scan a second later";
 }
 
 // Wine takes the user's language from the Unix locale that Zorvane.exe is
@@ -261,7 +262,7 @@ TEST_F(Elimination, ALookAlikeUnderAnotherNameIsKnownByItsCodeInTheSilentPass)
               notices[0].text);
     EXPECT_TRUE(process.WaitForExit(Patience));
     EXPECT_FALSE(ValueExists(HKEY_CURRENT_USER, TestKey, "helper"));
-    EXPECT_EQ(1, FoundThisCycle);
+    EXPECT_TRUE(LastScanFound);
 }
 
 TEST_F(Elimination, ACandidateWithoutNameOrCodeIsOnlyAskedAboutInTheSecondPass)
@@ -280,7 +281,7 @@ TEST_F(Elimination, ACandidateWithoutNameOrCodeIsOnlyAskedAboutInTheSecondPass)
     EXPECT_TRUE(process.Running()) << "No leaves everything alone";
     EXPECT_TRUE(ValueExists(HKEY_CURRENT_USER, TestKey, "candidate"));
     EXPECT_TRUE(FileExists(candidate.Path()));
-    EXPECT_EQ(0, FoundThisCycle);
+    EXPECT_FALSE(LastScanFound);
 
     notices = ScanKey(HKEY_CURRENT_USER, TestKey, 1, {IDYES, IDOK});
     ASSERT_EQ(2u, notices.size());
@@ -541,7 +542,6 @@ TEST_F(Elimination, AProcessIdNowHeldByAnotherProgramIsNotTerminated)
               notices[0].text) << "the server itself was no longer running";
     EXPECT_FALSE(FileExists(server.Path())) << "the file steps still run";
     EXPECT_TRUE(FileExists(Quarantine(Folder())));
-    EXPECT_EQ(1, FoundThisCycle);
 }
 
 TEST_F(Elimination, AFailedCopyLeavesTheOriginalAndTheReportSaysSo)
@@ -568,7 +568,6 @@ TEST_F(Elimination, AFailedCopyLeavesTheOriginalAndTheReportSaysSo)
     EXPECT_FALSE(Contains(text, "made visible")) << "a copy that does not exist is never named";
     EXPECT_FALSE(Contains(text, "GrimlatchRemoved.exe")) << text;
     EXPECT_TRUE(Contains(text, Upper(server.Path()))) << text;
-    EXPECT_EQ(1, FoundThisCycle);
     EXPECT_EQ((std::vector<std::string>{"DLL deleted | " + DropperDllFile(),
                                         "Removed | " + Upper(server.Path()) + " | No copy | The "
                                             "file could not be copied and was left in place."}),
@@ -1242,17 +1241,19 @@ protected:
             DeleteFileA(file.c_str());
         }
     }
-
-
-    std::string After(const std::string* before)
-    {
-        SetFileText(Path(), before);
-        EXPECT_TRUE(AppendWininitDeletion(Path().c_str(), "C:\\SERVER~1.EXE"));
-        return FileBytes(Path());
-    }
 };
 
-TEST_F(WininitDeletion, EveryLineAlreadyThereIsKept)
+// The new text, with `room` bytes for it beyond the old text's length, and
+// a sentinel byte after those that must stay untouched.
+std::string WithDeletion(const std::string& before, size_t room = WininitLineRoom)
+{
+    std::vector<char> out(before.size() + room + 1, '#');
+    size_t length = AddToRenameSection(before, "NUL=C:\\SERVER~1.EXE", {out.data(), out.size() - 1});
+    EXPECT_EQ('#', out.back()) << "written past the room given, from \"" << before << "\"";
+    return std::string(out.data(), length);
+}
+
+TEST(WininitText, EveryLineAlreadyThereIsKept)
 {
     std::string const line = "NUL=C:\\SERVER~1.EXE\r\n";
     struct {
@@ -1268,14 +1269,21 @@ TEST_F(WininitDeletion, EveryLineAlreadyThereIsKept)
         {"", "[rename]\r\n" + line},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(c.after, After(&c.before)) << "from \"" << c.before << "\"";
-    EXPECT_EQ("[rename]\r\n" + line, After(nullptr)) << "a missing file is made";
+        EXPECT_EQ(c.after, WithDeletion(c.before)) << "from \"" << c.before << "\"";
+    // The most that goes in: a CRLF, the header, the line, its CRLF, a terminator.
+    std::string const noSection = "[boot]\nx=1";
+    EXPECT_EQ(noSection + "\r\n[rename]\r\n" + line, WithDeletion(noSection, 34))
+        << "the room just suffices";
+    EXPECT_EQ("", WithDeletion(noSection, 33)) << "one byte short of the room gives nothing";
 }
 
 // A write that fails half-way must not cost other programs' renames: the old
 // file is never written to, and no file of the change is left beside it.
 TEST_F(WininitDeletion, TheOldFileIsReplacedWholeNeverWrittenOver)
 {
+    EXPECT_TRUE(AppendWininitDeletion(Path().c_str(), "C:\\SERVER~1.EXE"));
+    EXPECT_EQ("[rename]\r\nNUL=C:\\SERVER~1.EXE\r\n", FileBytes(Path())) << "a missing file is made";
+
     std::string const before = "[rename]\r\nNUL=C:\\A.TMP\r\n[later]\r\ny=2\r\n";
     SetFileText(Path(), &before);
     HANDLE old = CreateFileA(Path().c_str(), GENERIC_READ,

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 #include "ScanTest.h"
-#include "app/App.h"
+#include "win/Notice.h"
 #include "scan/Scan.h"
 #include "settings/Settings.h"
 
@@ -57,7 +57,7 @@ TEST_F(ScanCycle, WithNoDllAndEnhancedScanningOffNothingIsTouched)
     EXPECT_TRUE(process.Running());
     EXPECT_TRUE(ValueExists(HKEY_CURRENT_USER, RunPath, "ZorvaneTestQuiet"));
     EXPECT_TRUE(FileExists(server.Path()));
-    EXPECT_EQ(0, FoundThisCycle);
+    EXPECT_FALSE(LastScanFound);
 }
 
 TEST_F(ScanCycle, ANearMissDllIsNeitherDeletedNorOfferedAbout)
@@ -155,7 +155,7 @@ TEST_F(ScanCycle, TheAskingPassGoesThroughTheKeysInOrderAndCancelEndsOnlyOneKey)
     EXPECT_TRUE(firstProcess.Running() && lastProcess.Running());
     EXPECT_TRUE(ValueExists(HKEY_LOCAL_MACHINE, RunServicesPath, "ZorvaneTestFirst"));
     EXPECT_TRUE(ValueExists(HKEY_CURRENT_USER, RunOncePath, "ZorvaneTestLast"));
-    EXPECT_EQ(0, FoundThisCycle);
+    EXPECT_FALSE(LastScanFound);
 }
 
 // A server that names itself is removed in the silent pass, under the last
@@ -176,7 +176,7 @@ TEST_F(ScanCycle, TheSilentPassRemovesAServerBeforeAnyQuestion)
     ASSERT_EQ(1u, notices.size()) << "only the report: no question, no offer";
     EXPECT_EQ(0u, notices[0].text.find("Grimlatch was found installed and running"))
         << notices[0].text;
-    EXPECT_EQ(1, FoundThisCycle);
+    EXPECT_TRUE(LastScanFound);
     EXPECT_FALSE(serverProcess.Running());
     EXPECT_FALSE(ValueExists(HKEY_CURRENT_USER, RunOncePath, "ZorvaneTestCertain"));
     EXPECT_TRUE(

@@ -1,4 +1,5 @@
 #include "win/Win.h"
+#include "win/Notice.h"
 
 namespace {
 
@@ -55,6 +56,19 @@ const char* BaseName(const char* path)
     return base;
 }
 
+// A path cut short could name some other file, so such a path is refused.
+bool PathBesideProgram(const char* fileName, PathBuffer& path)
+{
+    DWORD length = GetModuleFileNameA(AppInstance, path.data(), static_cast<DWORD>(path.size()));
+    if (length == 0 || length >= path.size())
+        return false;
+    size_t folderLength = static_cast<size_t>(BaseName(path.data()) - path.data());
+    if (folderLength == 0 || folderLength - 1 + static_cast<size_t>(lstrlenA(fileName)) >= path.size())
+        return false;
+    lstrcpyA(path.data() + folderLength - 1, fileName);
+    return true;
+}
+
 namespace {
 
 // What the query needs of a name: its attributes and, for a file, its size.
@@ -79,9 +93,8 @@ using GetFileAttributesExFn = BOOL(WINAPI*)(const char*, GET_FILEEX_INFO_LEVELS,
 // One call on Windows 98, the NT family and Wine; Windows 95 lacks it.
 bool ReadSizeInOneCall(const char* path, Status& status)
 {
-    HMODULE kernel = GetModuleHandleA("kernel32.dll");
-    auto attributesEx = reinterpret_cast<GetFileAttributesExFn>(reinterpret_cast<void*>(
-        kernel ? GetProcAddress(kernel, "GetFileAttributesExA") : nullptr));
+    auto attributesEx = Lookup<GetFileAttributesExFn>(GetModuleHandleA("kernel32.dll"),
+                                                      "GetFileAttributesExA");
     WIN32_FILE_ATTRIBUTE_DATA data;
     if (!attributesEx || !attributesEx(path, GetFileExInfoStandard, &data))
         return false;

@@ -1,10 +1,17 @@
 // What every other part of the program stands on: small owners for the
-// platform's handles, and the file-status query. The program's own start and
+// platform's handles, the file-status query, paths, and the run-time lookup
+// of what older Windows lack; the notices have a header of their own
+// (Notice.h). The program's own start and
 // the few C functions that the compiler may call live here too (Start.cpp,
 // CFunctions.cpp), linked only into the programs that ship.
 #pragma once
 #include <windows.h>
+#include <array>
 #include <span>
+
+// Paths, registry names and data all live in buffers of this size.
+size_t const PathBufferSize = 300;
+using PathBuffer = std::array<char, PathBufferSize>;
 
 // Whether `path` names an existing file or folder, and for a file its size in
 // bytes (`size` may be null; a file of 4 GiB or more gives 0xFFFFFFFF). Names
@@ -101,6 +108,20 @@ bool Holds(const char* text, char c);
 bool HoldsWildcard(const char* text);
 // The part of a path after its last backslash; the whole path if it has none.
 const char* BaseName(const char* path);
+// A file's path in the executable's folder; `fileName` starts with a
+// backslash. False when the module path cannot be had whole or the file's
+// path would not fit.
+bool PathBesideProgram(const char* fileName, PathBuffer& path);
+
+// A function that older Windows lack, looked up at run time in a module of
+// the system: null where the module or the function is missing, and the
+// caller then takes its fallback.
+template <typename Fn> Fn Lookup(HMODULE module, const char* name)
+{
+    if (module == nullptr)
+        return nullptr;
+    return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
 
 // A 32-bit program on 64-bit Windows (WoW64) has its system folder redirected
 // to another one, SysWOW64: gives both folders. False where nothing is

@@ -18,12 +18,8 @@ bool WholeFolder(UINT length, std::span<char, MAX_PATH> folder)
 bool QuerySystemFolderRedirection(std::span<char, MAX_PATH> system, std::span<char, MAX_PATH> redirected)
 {
     HMODULE kernel = GetModuleHandleA("kernel32.dll");
-    if (!kernel)
-        return false;
-    auto isWow64 = reinterpret_cast<IsWow64ProcessFn>(
-        reinterpret_cast<void*>(GetProcAddress(kernel, "IsWow64Process")));
-    auto wow64Directory = reinterpret_cast<GetSystemWow64DirectoryFn>(
-        reinterpret_cast<void*>(GetProcAddress(kernel, "GetSystemWow64DirectoryA")));
+    auto isWow64 = Lookup<IsWow64ProcessFn>(kernel, "IsWow64Process");
+    auto wow64Directory = Lookup<GetSystemWow64DirectoryFn>(kernel, "GetSystemWow64DirectoryA");
     BOOL underWow64 = FALSE;
     if (!isWow64 || !wow64Directory || !isWow64(GetCurrentProcess(), &underWow64) || !underWow64)
         return false;

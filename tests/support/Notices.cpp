@@ -1,6 +1,6 @@
 #include "Notices.h"
 #include "Wait.h"
-#include "app/App.h"
+#include "win/Notice.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <utility>
-#include "app/App.h"
+#include "win/Notice.h"
 #include "scan/Scan.h"
 #include "settings/Settings.h"
 
@@ -87,9 +87,8 @@ void ScanTest::SetUp()
     AppInstance = GetModuleHandleA(nullptr);
     NoticeOwner = nullptr;
     EnhancedScanning = 0;
-    FoundThisCycle = 0;
+    LastScanFound = false;
     Closing = 0;
-    ScanPass = 0;
     RemoveDropperDll();
     lstrcpyA(DropperDllPath.data(), DropperDllFile().c_str());
 }
@@ -118,7 +117,9 @@ std::vector<Notice> Answering(std::vector<int> buttons, const std::function<void
     return recorder.Stop();
 }
 
+bool LastScanFound;
+
 std::vector<Notice> RunCycle(std::vector<int> buttons, std::function<void()> onShown)
 {
-    return Answering(std::move(buttons), RunScanCycle, std::move(onShown));
+    return Answering(std::move(buttons), [] { LastScanFound = RunScanCycle(); }, std::move(onShown));
 }

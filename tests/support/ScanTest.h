@@ -23,6 +23,8 @@ std::vector<Notice> Answering(std::vector<int> buttons, const std::function<void
                               std::function<void()> onShown = nullptr);
 // One whole scan cycle, answered the same way.
 std::vector<Notice> RunCycle(std::vector<int> buttons = {}, std::function<void()> onShown = nullptr);
+// Whether the last scan that a test ran found a server and went after it.
+extern bool LastScanFound;
 
 // Zorvane.log beside the test program, where the scan code run here writes,
 // or Zorvane.old.

@@ -1,4 +1,8 @@
-#include "app/App.h"
+#include "win/Notice.h"
+
+HINSTANCE AppInstance;
+HWND NoticeOwner;
+int Closing;
 
 // Once the program is closing, the quit message waits in the queue and would
 // end any box at once; and the user has asked for no more.
