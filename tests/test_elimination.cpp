@@ -1121,18 +1121,9 @@ bool MakeCaseTwin(const std::string& path, bool asFolder)
     std::string made = std::string(unixFolder) + "/twin made";
     twin = std::string(unixFolder) + "/" + twin;
     HeapFree(GetProcessHeap(), 0, unixFolder);
-    std::string commandLine = "/bin/sh -c \"" + std::string(asFolder ? "mkdir '" : "echo twin >'") +
-                              twin + "' && touch '" + made + "'\"";
-    STARTUPINFOA si = {};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi = {};
-    if (!CreateProcessA("Z:\\bin\\sh", commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                        nullptr, &si, &pi))
+    if (!StartUnixShell(std::string(asFolder ? "mkdir '" : "echo twin >'") + twin + "' && touch '" +
+                        made + "'"))
         return false;
-    if (pi.hThread)
-        CloseHandle(pi.hThread);
-    if (pi.hProcess)
-        CloseHandle(pi.hProcess);
     std::string madeFile = folder + "\\twin made";
     bool done = WaitUntil([&] { return FileExists(madeFile); }, Patience);
     WaitUntil([&] { return DeleteFileA(madeFile.c_str()) != 0; }, Patience);

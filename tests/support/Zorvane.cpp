@@ -85,18 +85,9 @@ bool ZorvaneProcess::StartInLocale(const std::string& locale)
                          " LC_ALL=" + locale);
 }
 
-// Wine hands back no handle for a Unix program, so the new copy is found by
-// its name once the shell has become it.
-bool ZorvaneProcess::StartFromUnix(const std::string& setup)
+bool StartUnixShell(const std::string& command)
 {
-    End();
-    char wine[MAX_PATH] = ""; // the Unix loader, which tools/test hands down
-    DWORD n = GetEnvironmentVariableA("ZORVANE_WINE", wine, sizeof wine);
-    if (n == 0 || n >= sizeof wine)
-        return false;
-    std::vector<DWORD> before = ProcessesNamed("Zorvane.exe");
-    std::string commandLine =
-        "/bin/sh -c \"" + setup + " && exec '" + wine + "' '" + ZorvaneExe() + "'\"";
+    std::string commandLine = "/bin/sh -c \"" + command + "\"";
     STARTUPINFOA si = {};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi = {};
@@ -107,6 +98,21 @@ bool ZorvaneProcess::StartFromUnix(const std::string& setup)
         CloseHandle(pi.hThread);
     if (pi.hProcess)
         CloseHandle(pi.hProcess);
+    return true;
+}
+
+// Wine hands back no handle for a Unix program, so the new copy is found by
+// its name once the shell has become it.
+bool ZorvaneProcess::StartFromUnix(const std::string& setup)
+{
+    End();
+    char wine[MAX_PATH] = ""; // the Unix loader, which tools/test hands down
+    DWORD n = GetEnvironmentVariableA("ZORVANE_WINE", wine, sizeof wine);
+    if (n == 0 || n >= sizeof wine)
+        return false;
+    std::vector<DWORD> before = ProcessesNamed("Zorvane.exe");
+    if (!StartUnixShell(setup + " && exec '" + wine + "' '" + ZorvaneExe() + "'"))
+        return false;
     DWORD started = 0;
     WaitUntil([&] {
         for (DWORD id : ProcessesNamed("Zorvane.exe"))

@@ -67,6 +67,10 @@ private:
 };
 
 // The ids of the running processes whose image has this base name.
+// Starts /bin/sh -c `command` from Wine's Unix side, where Wine runs it as a
+// Unix program and hands back no handle to it: what it did must be looked for.
+bool StartUnixShell(const std::string& command);
+
 std::vector<DWORD> ProcessesNamed(const char* baseName);
 // Ends a process that the test did not start itself.
 void EndProcess(DWORD id);
