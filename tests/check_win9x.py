@@ -8,8 +8,9 @@ global objects: its own start runs none. It reads back what Explorer's
 property sheet and the shell would show: the version block and the icon
 group. Given a disassembler (--objdump), it reads every executable section
 and fails on any instruction that an 80386 lacks, x87 floating point included:
-a 386 may have no coprocessor, and the program needs none. Only files are
-read, so this runs on hosts that cannot execute 32-bit code.
+a 386 may have no coprocessor, and the program needs none. With the map, it
+stops where the code ends and the constant data after it begins. Only files
+are read, so this runs on hosts that cannot execute 32-bit code.
 
   check_win9x.py EXE ALLOWLIST [--map MAP] [--objdump OBJDUMP]
 """
@@ -47,6 +48,8 @@ def read_pe(path):
         "subsystem_version": struct.unpack_from("<HH", data, opt + 48),
         "subsystem": struct.unpack_from("<H", data, opt + 68)[0],
     }
+    image_base = struct.unpack_from("<I", data, opt + 28)[0]
+    header["entry"] = image_base + struct.unpack_from("<I", data, opt + 16)[0]
     sections = []
     header["code_sections"] = []
     for i in range(nsections):
@@ -56,6 +59,7 @@ def read_pe(path):
         # Code, or memory that may be executed: either way the processor may run it.
         if struct.unpack_from("<I", data, s + 36)[0] & 0x20000020:
             header["code_sections"].append(data[s:s + 8].rstrip(b"\0").decode("ascii"))
+            header["code_stop"] = image_base + va + vsize
 
     def at(rva):
         for va, size, raw in sections:
@@ -239,13 +243,23 @@ PREFIXES = {"lock", "rep", "repz", "repnz", "repe", "repne", "data16", "addr16",
             "cs", "ds", "es", "fs", "gs", "ss", "notrack", "bnd"}
 
 
-def missing_instructions(exe, objdump, sections):
+def code_end(map_path):
+    """Where the code ends and the constant data after it begins, when the
+    linker's map marks it (__code_end__): the data is not read as code."""
+    text = open(map_path, encoding="utf-8", errors="replace").read()
+    found = re.search(r"^\s*0x([0-9a-fA-F]+)\s+__code_end__ = \.", text, re.M)
+    return int(found.group(1), 16) if found else None
+
+
+def missing_instructions(exe, objdump, sections, stop=None):
     """(address, instruction, reason) for each instruction of the executable
     sections that an 80386 cannot run, and how many instructions were read."""
     found, count = [], 0
     for name in sections:
-        listing = subprocess.run([objdump, "-D", "--no-show-raw-insn", "-j", name, exe],
-                                 check=True, capture_output=True, text=True).stdout
+        command = [objdump, "-D", "--no-show-raw-insn", "-j", name, exe]
+        if stop is not None:
+            command.insert(1, f"--stop-address={stop:#x}")
+        listing = subprocess.run(command, check=True, capture_output=True, text=True).stdout
         for line in listing.splitlines():
             parts = line.split("\t", 1)
             if len(parts) != 2 or not re.fullmatch(r"\s*[0-9a-f]+:", parts[0]):
@@ -294,7 +308,13 @@ def main():
     summary = (f"{exe}: subsystem {header['subsystem']} version %d.%d, OS %d.%d, {len(imports)} imports"
                % (header["subsystem_version"] + header["os"]))
     if "--objdump" in options:
-        found, count = missing_instructions(exe, options["--objdump"], header["code_sections"])
+        stop = code_end(map_path) if map_path else None
+        # The entry point is code too, so the code cannot end before it.
+        if stop is not None and not header["entry"] < stop <= header["code_stop"]:
+            problems.append(f"the map ends the code at {stop:#x}, before the entry point"
+                            " or outside the code section")
+            stop = None
+        found, count = missing_instructions(exe, options["--objdump"], header["code_sections"], stop)
         summary += f", {count} instructions in {', '.join(header['code_sections'])}"
         shown = 20
         problems += [f"{text} at {address:#x}: {reason}, which an 80386 lacks"
