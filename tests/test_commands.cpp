@@ -197,6 +197,14 @@ protected:
         EXPECT_EQ("Cancel Yes No", seen.buttons);
         EXPECT_EQ(w, seen.owner);
     }
+    // A copy in `folder` with a help page beside it, started.
+    HWND StartBesidePage(const Folder& folder, const char* page)
+    {
+        if (!CopyFileA(ZorvaneExe().c_str(), (folder / "Zorvane.exe").c_str(), FALSE))
+            return nullptr;
+        WriteFile(folder / "Zorvane.htm", page);
+        return Start(folder / "Zorvane.exe");
+    }
     bool Ended(DWORD* code) { return z_.WaitForExit(Patience, code); }
     // An answer that ends the program starts its end at once, and Wine takes
     // a quitting process down in well under a second: so a program still
@@ -343,9 +351,7 @@ TEST_F(Commands, HelpFromVistaOnOpensThePageBesideTheExecutableInTheBrowser)
     WindowsVersionOfZorvane win10("win10");
     PageOpener browser;
     Folder folder("C:\\Zorvane Help Page");
-    ASSERT_TRUE(CopyFileA(ZorvaneExe().c_str(), (folder / "Zorvane.exe").c_str(), FALSE));
-    WriteFile(folder / "Zorvane.htm", "<html>the browser is only asked to open it</html>");
-    HWND w = Start(folder / "Zorvane.exe");
+    HWND w = StartBesidePage(folder, "<html>the browser is only asked to open it</html>");
     ASSERT_NE(nullptr, w);
 
     Choose(w, IDM_HELP);
@@ -365,9 +371,7 @@ TEST_F(Commands, HelpPageThatNothingOpensIsReportedWithItsPath)
     KeptValue association(HKEY_CLASSES_ROOT, ".htm", "");
     ASSERT_TRUE(StoreText(HKEY_CLASSES_ROOT, ".htm", "", "ZorvaneTest.NoOpener"));
     Folder folder("C:\\Zorvane Unopened Page");
-    ASSERT_TRUE(CopyFileA(ZorvaneExe().c_str(), (folder / "Zorvane.exe").c_str(), FALSE));
-    WriteFile(folder / "Zorvane.htm", "<html>nothing is set to open this</html>");
-    HWND w = Start(folder / "Zorvane.exe");
+    HWND w = StartBesidePage(folder, "<html>nothing is set to open this</html>");
     ASSERT_NE(nullptr, w);
 
     Choose(w, IDM_HELP);

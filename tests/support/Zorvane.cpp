@@ -36,13 +36,9 @@ bool StartedProcess::Launch(const std::string& exe, const std::string& arguments
     si.dwFlags = STARTF_USESHOWWINDOW;
     si.wShowWindow = showCommand;
     PROCESS_INFORMATION pi = {};
-    if (!CreateProcessA(exe.c_str(), commandLine.data(), security, nullptr, FALSE, 0, nullptr,
-                        nullptr, &si, &pi))
-        return false;
-    CloseHandle(pi.hThread);
-    process_ = pi.hProcess;
-    id_ = pi.dwProcessId;
-    return true;
+    return Took(CreateProcessA(exe.c_str(), commandLine.data(), security, nullptr, FALSE, 0,
+                               nullptr, nullptr, &si, &pi),
+                pi);
 }
 
 bool StartedProcess::Launch(const std::wstring& exe)
@@ -52,8 +48,14 @@ bool StartedProcess::Launch(const std::wstring& exe)
     STARTUPINFOW si = {};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi = {};
-    if (!CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                        nullptr, &si, &pi))
+    return Took(CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0,
+                               nullptr, nullptr, &si, &pi),
+                pi);
+}
+
+bool StartedProcess::Took(BOOL created, const PROCESS_INFORMATION& pi)
+{
+    if (!created)
         return false;
     CloseHandle(pi.hThread);
     process_ = pi.hProcess;

@@ -35,6 +35,9 @@ protected:
     bool Adopt(DWORD id);
 
 private:
+    // Keeps the process that a start created, if it did.
+    bool Took(BOOL created, const PROCESS_INFORMATION& pi);
+
     HANDLE process_ = nullptr;
     DWORD id_ = 0;
 };
