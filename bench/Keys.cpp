@@ -41,7 +41,7 @@ void WriteAutostartValues(int count)
     }
 }
 
-void ScanBothPasses(const ProcessList& snapshot)
+void ScanBothPasses(ProcessList& snapshot)
 {
     for (ScanPass pass : {ScanPass::Silent, ScanPass::Asking}) {
         for (const AutostartKey& key : AutostartKeys)

@@ -32,8 +32,8 @@ bool IsNameOfImage(const char* name, const char* imagePath)
     if (!search.Found())
         return false;
     const WIN32_FIND_DATAA& file = search.Entry();
-    return lstrcmpiA(name, file.cFileName) == 0 ||
-           (file.cAlternateFileName[0] != '\0' && lstrcmpiA(name, file.cAlternateFileName) == 0);
+    return SamePath(name, file.cFileName) ||
+           (file.cAlternateFileName[0] != '\0' && SamePath(name, file.cAlternateFileName));
 }
 
 bool IsKnownByNameOrCode(const char* imagePath)
@@ -48,36 +48,6 @@ Decision Decide(const char* imagePath, ScanPass pass)
     if (IsKnownByNameOrCode(imagePath))
         return Decision::Server;
     return pass == ScanPass::Asking ? Decision::Ask : Decision::Pass;
-}
-
-// Equal as written, but for case. The lengths go first: they cost nothing,
-// and a scan compares every value with every program.
-bool SameText(const char* a, const char* b)
-{
-    return lstrlenA(a) == lstrlenA(b) && lstrcmpiA(a, b) == 0;
-}
-
-// Nothing in the command is expanded. Equal to the image's path or file name
-// as written, it names the image, as it always did. Otherwise the two may be
-// forms of one path, short where the other is long. Windows makes every
-// short name of a long one with a '~' and a number ("PROGRA~1",
-// "SERVER~1.EXE"), so without a '~' on either side they are not; only a user
-// who turned the number off on Windows 95/98 has short names without one.
-// The file system, which costs far more than a comparison, is asked only
-// then: a bare name is held against both names of the image's file, and a
-// path is compared with the image's path once both are in their short form.
-bool ProgramNamesImage(const char* command, const char* imagePath)
-{
-    const char* name = BaseName(imagePath);
-    if (SameText(command, imagePath) || SameText(command, name))
-        return true;
-    if (BaseName(command) == command)
-        return (Holds(command, '~') || Holds(name, '~')) && IsNameOfImage(command, imagePath);
-    if (!Holds(command, '~') && !Holds(imagePath, '~'))
-        return false;
-    PathBuffer shortCommand, shortImage;
-    return ShortForm(command, shortCommand) && ShortForm(imagePath, shortImage) &&
-           lstrcmpiA(shortCommand.data(), shortImage.data()) == 0;
 }
 
 // Whether ".exe", in any case, ends the program's name here: at a blank or
@@ -112,69 +82,153 @@ bool CommandProgram(const char* command, PathBuffer& program)
     return true;
 }
 
-// The program of a command when it is not the whole command, else null.
-const char* ProgramOf(const char* command, PathBuffer& program)
-{
-    return CommandProgram(command, program) && lstrlenA(program.data()) != lstrlenA(command)
-               ? program.data()
-               : nullptr;
-}
-
-// Where a 32-bit program on 64-bit Windows finds the system folder: SysWOW64.
+// Where the names of the system folder lead when Windows starts a program
+// that a value names: for a value that a 32-bit program reads, SysWOW64; for
+// one in the machine's 64-bit view, the real system folder, which the process
+// list names through Sysnative. Inactive where nothing is redirected.
 struct Redirection {
-    std::array<char, MAX_PATH> system;
-    std::array<char, MAX_PATH> redirected;
-    bool active;
+    Wow64Folders folders;
+    const char* to;
 };
 
-void QueryRedirection(Redirection& redirection)
+void QueryRedirection(Redirection& redirection, REGSAM view)
 {
-    redirection.active = QuerySystemFolderRedirection(redirection.system, redirection.redirected);
+    redirection.to = nullptr;
+    if (QueryWow64Folders(redirection.folders))
+        redirection.to = view ? redirection.folders.native.data()
+                              : redirection.folders.redirected.data();
 }
 
-// The path that Windows starts for a program in the system folder when it
-// redirects that folder, and where the process list names the image: the
-// intruder writes its value from GetSystemDirectoryA. Null for any other path.
-const char* RedirectedProgram(const char* program, const Redirection& redirection, PathBuffer& out)
+// A program as a command names it, with what the key scan asks of it at every
+// image found once: whether it is a bare file name, and whether it holds a
+// '~', as a short form may.
+struct Program {
+    const char* text;
+    bool bare;
+    bool tilde;
+};
+
+Program Describe(const char* text)
 {
-    if (!redirection.active)
-        return nullptr;
-    int length = lstrlenA(redirection.system.data());
-    int folderLength = lstrlenA(redirection.redirected.data());
-    PathBuffer folder;
-    if (lstrlenA(program) <= length || program[length] != '\\' ||
-        folderLength + lstrlenA(program + length) >= static_cast<int>(PathBufferSize))
-        return nullptr;
-    lstrcpynA(folder.data(), program, length + 1);
-    if (lstrcmpiA(folder.data(), redirection.system.data()) != 0)
-        return nullptr;
-    lstrcpynA(out.data(), redirection.redirected.data(), folderLength + 1);
-    lstrcpynA(out.data() + folderLength, program + length, static_cast<int>(PathBufferSize) - folderLength);
-    return out.data();
+    return {text, BaseName(text) == text, Holds(text, '~')};
 }
 
-// A command in quotes, or with arguments after the program, starts the
-// program all the same, so its program's name is held against the image too,
-// and so is the file it names in the redirected system folder.
-bool NamesImage(const char* command, const char* program, const char* redirected,
-                const char* imagePath)
+// An image as the key scan holds commands against it.
+struct Image {
+    const char* path;
+    const char* name;
+    bool tilde;
+};
+
+// The programs that a command may start: the command as written; the program
+// of a command in quotes or with arguments, which Windows starts all the
+// same; and the file that it names in the redirected system folder.
+struct Command {
+    std::array<Program, 3> programs;
+    int count;
+    PathBuffer program;
+    PathBuffer redirected;
+};
+
+void ReadCommand(const char* text, const Redirection& redirection, Command& command)
 {
-    return ProgramNamesImage(command, imagePath) ||
-           (program && ProgramNamesImage(program, imagePath)) ||
-           (redirected && ProgramNamesImage(redirected, imagePath));
+    command.count = 0;
+    command.programs[command.count++] = Describe(text);
+    if (CommandProgram(text, command.program) && lstrlenA(command.program.data()) != lstrlenA(text))
+        command.programs[command.count++] = Describe(text = command.program.data());
+    if (redirection.to &&
+        SwapFolder(text, redirection.folders.system.data(), redirection.to, command.redirected))
+        command.programs[command.count++] = Describe(command.redirected.data());
+}
+
+// The file that Windows starts for a program named without a folder: the
+// first of that name in the system folder, the Windows folder, or a folder on
+// the PATH. SearchPathA is looked up, as it is missing from the list of
+// functions that the program imports.
+bool FindAsWindowsWould(const char* name, PathBuffer& found)
+{
+    using SearchPathFn = DWORD(WINAPI*)(const char*, const char*, const char*, DWORD, char*, char**);
+    auto search = Lookup<SearchPathFn>(GetModuleHandleA("kernel32.dll"), "SearchPathA");
+    DWORD pathLength = GetEnvironmentVariableA("PATH", nullptr, 0);
+    HeapBlock folders(2 * MAX_PATH + pathLength + 1);
+    char* at = folders.Get();
+    if (!search || !at)
+        return false;
+    for (int folder = 0; folder < 2; ++folder) {
+        UINT length = folder ? GetWindowsDirectoryA(at, MAX_PATH) : GetSystemDirectoryA(at, MAX_PATH);
+        if (length >= MAX_PATH)
+            return false;
+        at[length] = ';';
+        at += length + 1;
+    }
+    *at = '\0';
+    GetEnvironmentVariableA("PATH", at, pathLength);
+    DWORD length = search(folders.Get(), name, nullptr, PathBufferSize, found.data(), nullptr);
+    return length > 0 && length < PathBufferSize;
+}
+
+bool NamesImage(const Command& command, const Image& image, const Redirection& redirection);
+
+// Nothing in the command is expanded. Equal to the image's path as written,
+// it names the image, as it always did. Otherwise the two may be forms of
+// one path, short where the other is long. Windows makes every short name of
+// a long one with a '~' and a number ("PROGRA~1", "SERVER~1.EXE"), so without
+// a '~' on either side they are not; only a user who turned the number off on
+// Windows 95/98 has short names without one. The file system, which costs far
+// more than a comparison, is asked only then. A bare name names the image
+// only where Windows would find that very file by it: a program of the same
+// name in another folder is another program, and its value not the server's.
+bool ProgramNamesImage(const Program& program, const Image& image, const Redirection& redirection)
+{
+    bool maybeShort = program.tilde || image.tilde;
+    if (program.bare) {
+        PathBuffer found;
+        Command located;
+        if ((!SamePath(program.text, image.name) &&
+             !(maybeShort && IsNameOfImage(program.text, image.path))) ||
+            !FindAsWindowsWould(program.text, found))
+            return false;
+        ReadCommand(found.data(), redirection, located);
+        return NamesImage(located, image, redirection);
+    }
+    if (SamePath(program.text, image.path))
+        return true;
+    PathBuffer shortProgram, shortImage;
+    return maybeShort && ShortForm(program.text, shortProgram) &&
+           ShortForm(image.path, shortImage) && SamePath(shortProgram.data(), shortImage.data());
+}
+
+bool NamesImage(const Command& command, const Image& image, const Redirection& redirection)
+{
+    for (int i = 0; i < command.count; ++i)
+        if (ProgramNamesImage(command.programs[i], image, redirection))
+            return true;
+    return false;
 }
 
 // The key as the removal needs it, to delete the value that started the
-// server. The right to delete is asked for only now: a user who may not
-// change the key may still read it, and so find the server. Where the right
-// is refused, the key as read goes to the removal, which then reports the
-// value that it could not delete.
-HKEY KeyToDeleteFrom(HKEY root, const char* keyPath, RegKey& read)
+// server, in the view where the value was found. The right to delete is
+// asked for only now: a user who may not change the key may still read it,
+// and so find the server. Where the right is refused, the key as read goes to
+// the removal, which then reports the value that it could not delete.
+HKEY KeyToDeleteFrom(HKEY root, const char* keyPath, REGSAM view, RegKey& read)
 {
     HKEY writable = nullptr;
-    if (RegOpenKeyExA(root, keyPath, 0, KEY_SET_VALUE, &writable) == ERROR_SUCCESS)
+    if (RegOpenKeyExA(root, keyPath, 0, KEY_SET_VALUE | view, &writable) == ERROR_SUCCESS)
         return writable;
     return read.Release();
+}
+
+// The key as a registry editor shows it, for the log, so that a value can be
+// put back where it was. On 64-bit Windows the editor shows a 32-bit
+// program's view of the machine's Software key under WOW6432Node. Every key
+// that the scan reads lies under Software.
+void NameKey(HKEY root, const char* keyPath, bool thirtyTwoBitView, std::array<char, 160>& out)
+{
+    bool inNode = thirtyTwoBitView && root == HKEY_LOCAL_MACHINE;
+    wsprintfA(out.data(), "%s\\%s%s",
+              root == HKEY_LOCAL_MACHINE ? "HKEY_LOCAL_MACHINE" : "HKEY_CURRENT_USER",
+              inNode ? "Software\\WOW6432Node" : "", inNode ? keyPath + 8 : keyPath);
 }
 
 } // namespace
@@ -187,19 +241,17 @@ bool IdentifiesItselfAsServer(const char* imagePath)
 bool CommandNamesImage(const char* command, const char* imagePath)
 {
     Redirection redirection;
-    QueryRedirection(redirection);
-    PathBuffer programBuffer, redirectedBuffer;
-    const char* program = ProgramOf(command, programBuffer);
-    return NamesImage(command, program,
-                      RedirectedProgram(program ? program : command, redirection, redirectedBuffer),
-                      imagePath);
+    QueryRedirection(redirection, 0);
+    Command read;
+    ReadCommand(command, redirection, read);
+    return NamesImage(read, {imagePath, BaseName(imagePath), Holds(imagePath, '~')}, redirection);
 }
 
 // Windows 95/98 may list the server under a short name, which its long name
 // " .exe" is known by.
 bool HasServerFileName(const char* imagePath)
 {
-    return lstrcmpiA(BaseName(imagePath), ServerFileName) == 0 ||
+    return SamePath(BaseName(imagePath), ServerFileName) ||
            IsNameOfImage(ServerFileName, imagePath);
 }
 
@@ -215,13 +267,14 @@ int AskAboutImage(const char* imagePath)
     return answer;
 }
 
-bool ScanAutostartKey(HKEY root, const char* keyPath, const ProcessList& snapshot, ScanPass pass)
+bool ScanAutostartKey(HKEY root, const char* keyPath, ProcessList& snapshot, ScanPass pass,
+                      REGSAM view)
 {
     RegKey key;
-    if (RegOpenKeyExA(root, keyPath, 0, KEY_READ, key.Receive()) != ERROR_SUCCESS)
+    if (RegOpenKeyExA(root, keyPath, 0, KEY_READ | view, key.Receive()) != ERROR_SUCCESS)
         return false;
     Redirection redirection;
-    QueryRedirection(redirection);
+    QueryRedirection(redirection, view);
     for (DWORD index = 0;; ++index) {
         PathBuffer name, data;
         DWORD nameSize = PathBufferSize, dataSize = PathBufferSize;
@@ -237,13 +290,13 @@ bool ScanAutostartKey(HKEY root, const char* keyPath, const ProcessList& snapsho
         if (!EndsWithin(data, dataSize))
             continue;
 
-        PathBuffer programBuffer, redirectedBuffer;
-        const char* program = ProgramOf(data.data(), programBuffer);
-        const char* redirected =
-            RedirectedProgram(program ? program : data.data(), redirection, redirectedBuffer);
-        for (const ProcessEntry& entry : snapshot.Entries()) {
+        Command command;
+        ReadCommand(data.data(), redirection, command);
+        for (ProcessEntry& entry : snapshot.Entries()) {
             const char* imagePath = entry.path.data();
-            if (!NamesImage(data.data(), program, redirected, imagePath) ||
+            if (entry.handled ||
+                !NamesImage(command, {imagePath, imagePath + entry.nameAt, entry.tilde},
+                            redirection) ||
                 !IsServerCandidate(imagePath))
                 continue;
             Decision decision = Decide(imagePath, pass);
@@ -253,11 +306,15 @@ bool ScanAutostartKey(HKEY root, const char* keyPath, const ProcessList& snapsho
             if (answer == IDCANCEL || Closing)
                 return false;
             if (answer == IDYES) {
-                EliminateServer(entry,
-                                decision == Decision::Server ? IdentifiesItselfAsServer
-                                                             : IsServerCandidate,
-                                KeyToDeleteFrom(root, keyPath, key), name.data());
-                return true;
+                std::array<char, 160> where;
+                NameKey(root, keyPath, redirection.to && !view, where);
+                AutostartValue value = {KeyToDeleteFrom(root, keyPath, view, key), where.data(),
+                                        name.data(), data.data()};
+                entry.handled = true;
+                return EliminateServer(entry,
+                                       decision == Decision::Server ? IdentifiesItselfAsServer
+                                                                    : IsServerCandidate,
+                                       &value);
             }
         }
     }

@@ -10,55 +10,15 @@ bool IsReadable(const char* path)
         .Valid();
 }
 
-void Eliminate(const ProcessEntry& entry, ServerTest identifiedBy, HKEY key,
-               const char* valueName)
+// A copy's path as the report and the log show it: its folder in capitals,
+// as the original's whole path is, and its own name as it was made.
+void ShowFolderInCapitals(char* path)
 {
-    Outcome o;
-    PathBuffer imagePath = entry.path;
-    CharUpperA(imagePath.data());
-    QuarantineBuffer quarantinePath;
-    // The path may hold another file by now: a question may have stayed open
-    // for minutes while the program there was updated, or on the NT family a
-    // folder was renamed underneath. Such a file is not the one found, and
-    // nothing is done for it: its process, its value and the DLL stay, and
-    // the next scan looks at it afresh. A file that cannot even be read
-    // cannot be told apart, nor copied; the copy then fails and says so.
-    bool passes = identifiedBy(entry.path.data());
-    o.changed = !passes && IsReadable(imagePath.data());
-    if (!o.changed) {
-        o.process = EndServerProcess(entry);
-        if (key)
-            o.valueDeleted = RegDeleteValueA(key, valueName) == ERROR_SUCCESS;
-        if (const char* earlier = passes ? EarlierCopy(imagePath.data()) : nullptr) {
-            lstrcpyA(quarantinePath.data(), earlier);
-            o.copied = o.reused = true;
-        } else {
-            o.copied = CopyToQuarantine(imagePath.data(), quarantinePath);
-        }
-        Sleep(50);
-        // Without its copy the file stays: the user may have confirmed the
-        // wrong file, and the copy is the only way back.
-        if (o.copied) {
-            o.visible = MakeVisible(quarantinePath.data());
-            o.deleted = DeleteMarkedFile(imagePath.data());
-            if (!o.deleted) {
-                o.deleteScheduled = DeleteAtRestart(imagePath.data());
-                if (!o.deleteScheduled && WininitLeftAt[0])
-                    NameWhereWininitWasLeft(o, WininitLeftAt);
-                if (!o.reused)
-                    RememberCopy(imagePath.data(), quarantinePath);
-            }
-        }
-        Sleep(10);
-        // Only the genuine dropper DLL goes: a file that merely bears its name
-        // is not the intruder's, and the cycle leaves it alone too. A program
-        // that has loaded it keeps it from being deleted until the restart.
-        if (IsDropperDllActive())
-            o.dll = DeleteDropperDll();
-    }
-    ReportRemoval(imagePath.data(), quarantinePath.data(), o);
-    if (key)
-        RegCloseKey(key);
+    char* name = const_cast<char*>(BaseName(path));
+    char kept = *name;
+    *name = '\0';
+    CharUpperA(path);
+    *name = kept;
 }
 
 } // namespace
@@ -81,13 +41,68 @@ DllDeletion DeleteDropperDll()
     return done;
 }
 
-void EliminateServer(const ProcessEntry& entry, ServerTest identifiedBy, HKEY key,
-                     const char* valueName)
+// Every file call is made on the path as the process list gives it: on the
+// NT family a folder may tell case apart, and an upper-case namesake is
+// another file there. The file is held from the check until its copy is
+// made, shared for reading only, so that no other file can take its place
+// or change it in between: ending the process may take two seconds.
+bool EliminateServer(const ProcessEntry& entry, ServerTest identifiedBy,
+                     const AutostartValue* value)
 {
-    Eliminate(entry, identifiedBy, key, valueName);
-}
-
-void EliminateServer(const ProcessEntry& entry, ServerTest identifiedBy)
-{
-    Eliminate(entry, identifiedBy, nullptr, nullptr);
+    Outcome o;
+    const char* file = entry.path.data();
+    QuarantineBuffer quarantinePath = {};
+    KernelHandle held(CreateFileA(file, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                                  nullptr));
+    // The path may hold another file by now: a question may have stayed open
+    // for minutes while the program there was updated, or on the NT family a
+    // folder was renamed underneath. Such a file is not the one found, and
+    // nothing is done for it: its process, its value and the DLL stay, and
+    // the next scan looks at it afresh. A file that cannot even be read
+    // cannot be told apart, nor copied; the copy then fails and says so.
+    bool passes = identifiedBy(file);
+    o.changed = !passes && IsReadable(file);
+    bool handedOver = WasHandedOver(file);
+    if (!o.changed) {
+        o.process = EndServerProcess(entry);
+        if (value)
+            o.valueDeleted = RegDeleteValueA(value->key, value->name) == ERROR_SUCCESS;
+        if (const char* earlier = passes ? EarlierCopy(file) : nullptr) {
+            lstrcpyA(quarantinePath.data(), earlier);
+            o.copied = o.reused = true;
+        } else {
+            o.copied = CopyToQuarantine(file, quarantinePath);
+        }
+        held.Close();
+        Sleep(50);
+        // Without its copy the file stays: the user may have confirmed the
+        // wrong file, and the copy is the only way back.
+        if (o.copied) {
+            o.visible = MakeVisible(quarantinePath.data());
+            o.deleted = DeleteMarkedFile(file);
+            if (!o.deleted) {
+                o.deleteScheduled = DeleteAtRestart(file);
+                if (!o.deleteScheduled && WininitLeftAt[0])
+                    NameWhereWininitWasLeft(o, WininitLeftAt);
+                if (!o.reused)
+                    RememberCopy(file, quarantinePath);
+            }
+        }
+        Sleep(10);
+        // Only the genuine dropper DLL goes: a file that merely bears its name
+        // is not the intruder's, and the cycle leaves it alone too. A program
+        // that has loaded it keeps it from being deleted until the restart.
+        if (IsDropperDllActive())
+            o.dll = DeleteDropperDll();
+    }
+    PathBuffer shownPath = entry.path;
+    CharUpperA(shownPath.data());
+    ShowFolderInCapitals(quarantinePath.data());
+    ReportRemoval(shownPath.data(), quarantinePath.data(), o, o.changed ? nullptr : value);
+    if (value)
+        RegCloseKey(value->key);
+    // Only a removal that changed something brings the next scan sooner: one
+    // that can neither end the server nor touch its file would otherwise
+    // bring its report back every second.
+    return o.process == ProcessOutcome::Ended || o.deleted || (o.deleteScheduled && !handedOver);
 }

@@ -14,7 +14,7 @@ Holder HolderOf(DWORD processId, const char* imagePath)
     PathBuffer current;
     switch (CurrentImagePath(processId, current)) {
     case ImageLookup::Found:
-        return lstrcmpiA(current.data(), imagePath) == 0 ? Holder::Server : Holder::Other;
+        return SamePath(current.data(), imagePath) ? Holder::Server : Holder::Other;
     case ImageLookup::NotRunning:
         return Holder::Other;
     case ImageLookup::Unknown:

@@ -39,13 +39,13 @@ public:
     bool IsOpen() const { return file_ != HFILE_ERROR; }
     bool Seek(LONG offset) { return _llseek(file_, offset, FILE_BEGIN) != HFILE_ERROR; }
 
+    // The count of bytes read, fewer at the end of the file; HFILE_ERROR
+    // when nothing could be read.
+    UINT Read(std::span<BYTE> out) { return _lread(file_, out.data(), static_cast<UINT>(out.size())); }
+
     // True only when every byte of `out` was read: bytes that were not read
     // are never judged, so a file too short to supply them does not match.
-    bool ReadAll(std::span<BYTE> out)
-    {
-        UINT count = static_cast<UINT>(out.size());
-        return _lread(file_, out.data(), count) == count;
-    }
+    bool ReadAll(std::span<BYTE> out) { return Read(out) == out.size(); }
 
 private:
     HFILE file_;
@@ -85,16 +85,27 @@ bool AreBlankUnder(char* block, WORD language, std::span<const unsigned> codePag
 }
 
 // The language and code page pairs that the block says it holds its texts
-// under. The table is the file's, so only whole pairs within its length count.
-bool AreBlankUnderADeclaredTranslation(char* block)
+// under. The table is the file's, and so possibly crafted: it may declare
+// more than the block holds, and VerQueryValueA passes that on. Only whole
+// pairs within the table's length and within the block count: within what
+// was read, and within the length that the block gives itself first.
+bool AreBlankUnderADeclaredTranslation(char* block, DWORD size)
 {
     void* table = nullptr;
     UINT length = 0;
-    if (!VerQueryValueA(block, "\\VarFileInfo\\Translation", &table, &length) || !table)
+    WORD blockLength = 0;
+    std::memcpy(&blockLength, block, sizeof blockLength);
+    const char* end = block + (blockLength < size ? blockLength : size);
+    if (!VerQueryValueA(block, "\\VarFileInfo\\Translation", &table, &length))
         return false;
+    const char* pairs = static_cast<const char*>(table);
+    if (pairs < block || pairs >= end)
+        return false;
+    if (length > static_cast<UINT>(end - pairs))
+        length = static_cast<UINT>(end - pairs);
     for (UINT at = 0; at + sizeof(DWORD) <= length; at += sizeof(DWORD)) {
         DWORD pair;
-        std::memcpy(&pair, static_cast<const char*>(table) + at, sizeof pair);
+        std::memcpy(&pair, pairs + at, sizeof pair);
         unsigned const codePage[] = {HIWORD(pair)};
         if (AreBlankUnder(block, LOWORD(pair), codePage))
             return true;
@@ -147,7 +158,7 @@ bool HasBlankVersionStrings(const char* imagePath)
     if (!block.Get() || !GetFileVersionInfoA(imagePath, handle, size, block.Get()))
         return false;
     return AreBlankUnder(block.Get(), language, VersionCodePages) ||
-           AreBlankUnderADeclaredTranslation(block.Get());
+           AreBlankUnderADeclaredTranslation(block.Get(), size);
 }
 
 // The text is the file's, and so possibly crafted: nothing at or past
@@ -191,17 +202,22 @@ bool MatchesServerSignature(const char* imagePath)
     return true;
 }
 
-// A file too short to hold the code in either is not the same.
-bool HoldSameServerCode(const char* onePath, const char* otherPath)
+// Read side by side in blocks, so that a file of any size costs two blocks of
+// memory; a file that ends early, or cannot be read, is not the same.
+bool HoldSameBytes(const char* onePath, const char* otherPath)
 {
-    std::array<BYTE, ServerCodeSignature.size()> code[2];
-    const char* paths[] = {onePath, otherPath};
-    for (int i = 0; i < 2; ++i) {
-        SimpleFile file(paths[i]);
-        if (!file.IsOpen() || !file.Seek(ServerCodeOffset) || !file.ReadAll(code[i]))
+    SimpleFile one(onePath), other(otherPath);
+    std::array<BYTE, 1024> blocks[2];
+    if (!one.IsOpen() || !other.IsOpen())
+        return false;
+    for (;;) {
+        UINT got = one.Read(blocks[0]);
+        if (got == static_cast<UINT>(HFILE_ERROR) || other.Read(blocks[1]) != got ||
+            std::memcmp(blocks[0].data(), blocks[1].data(), got) != 0)
             return false;
+        if (got < blocks[0].size())
+            return true;
     }
-    return code[0] == code[1];
 }
 
 // Trims in place, so a text of any length is handled whole and nothing is

@@ -10,9 +10,14 @@ DWORD const LogLimit = 256 * 1024;
 DWORD const ForeignSize = 16 * 1024 * 1024;
 
 // Room for the longest line: the time, the event, an image path, its copy's
-// path and every failed step of a removal, each well under 128 characters.
-using LineBuffer = std::array<char, 2048>;
-static_assert(sizeof(LineBuffer) > 64 + PathBufferSize + sizeof(QuarantineBuffer) + 6 * 128);
+// path, an autostart value's key, and its name and data, each byte of which
+// may take three, and every failed step of a removal, each well under 128
+// characters.
+// It lives on the heap: a frame of a page or more would need the stack probe,
+// which the programs that ship do without.
+size_t const LineSize = 4096;
+static_assert(LineSize > 64 + PathBufferSize + sizeof(QuarantineBuffer) + 160 +
+                             6 * PathBufferSize + 6 * 128);
 
 // Whether the file at `path` is not Zorvane's to change: a folder, a file over
 // 16 MiB, or a read-only file, which is left alone also where the system
@@ -62,10 +67,20 @@ void AppendLine(const char* line)
     if (QueryFileStatus(path.data(), &size) && size > LogLimit - length) {
         PathBuffer old = path; // Zorvane.old
         lstrcpyA(old.data() + lstrlenA(old.data()) - 3, "old");
+        // The old archive goes only once the log has moved out of the way
+        // under a name of its own: a log that another program holds cannot
+        // move, and the archive then stays as it is.
+        PathBuffer aside = old; // Zorvane.ol~
+        aside[lstrlenA(aside.data()) - 1] = '~';
         bool renamed = false;
-        if (!IsForeign(old.data())) {
-            DeleteFileA(old.data());
-            renamed = MoveFileA(path.data(), old.data()) != 0;
+        if (!IsForeign(old.data()) && !IsForeign(aside.data())) {
+            DeleteFileA(aside.data());
+            if (MoveFileA(path.data(), aside.data())) {
+                DeleteFileA(old.data());
+                renamed = MoveFileA(aside.data(), old.data()) != 0;
+                if (!renamed)
+                    MoveFileA(aside.data(), path.data());
+            }
         }
         if (!renamed && !KeepNewestHalf(path.data()))
             return;
@@ -103,15 +118,33 @@ void LogEvent(std::span<const char* const> fields)
 {
     SYSTEMTIME now;
     GetLocalTime(&now);
-    LineBuffer line;
-    wsprintfA(line.data(), "%d-%02d-%02d %02d:%02d:%02d", now.wYear, now.wMonth, now.wDay,
-              now.wHour, now.wMinute, now.wSecond);
+    HeapBlock line(LineSize);
+    if (!line.Get())
+        return;
+    char* end = line.Get();
+    end += wsprintfA(end, "%d-%02d-%02d %02d:%02d:%02d", now.wYear, now.wMonth, now.wDay,
+                     now.wHour, now.wMinute, now.wSecond);
+    // A field never holds the separator: a '|' in it is written twice, and a
+    // byte below 0x20, such as a line break in an autostart value's data, as
+    // a '|' and its two hexadecimal digits. Paths and the report's words hold
+    // neither, and read as they are.
     for (const char* field : fields) {
-        lstrcatA(line.data(), " | ");
-        lstrcatA(line.data(), field);
+        end += wsprintfA(end, " | ");
+        for (const char* p = field; *p;) {
+            const char* next = NextChar(p);
+            auto byte = static_cast<unsigned char>(*p);
+            if (byte == '|')
+                end += wsprintfA(end, "||");
+            else if (byte < 0x20)
+                end += wsprintfA(end, "|%02X", byte);
+            else
+                while (p < next)
+                    *end++ = *p++;
+            p = next;
+        }
     }
-    lstrcatA(line.data(), "\r\n");
-    AppendLine(line.data());
+    lstrcpyA(end, "\r\n");
+    AppendLine(line.Get());
 }
 
 void LogQuestion(const char* imagePath, int answer)

@@ -33,6 +33,14 @@ private:
     HMODULE module_;
 };
 
+// On 64-bit Windows a 64-bit program is never the 32-bit server, and every
+// file call that Zorvane, a 32-bit program there, made on its path would be
+// redirected to another file: such a program is left out of the list.
+bool IsOfOwnKind(HANDLE process)
+{
+    return !RunsUnderWow64(GetCurrentProcess()) || RunsUnderWow64(process);
+}
+
 // Copies the whole path or nothing.
 bool CopyWhole(const char* path, std::span<char, PathBufferSize> out)
 {
@@ -54,14 +62,21 @@ bool QueryFullImageName(DWORD processId, WidePathBuffer& path)
     if (!process.Valid())
         return false;
     auto size = static_cast<DWORD>(path.size());
-    return query(process.Get(), 0, path.data(), &size) != 0;
+    return query(process.Get(), 0, path.data(), &size) && IsOfOwnKind(process.Get());
 }
 
 // The NT family before Vista. The call cuts a long path short without
-// failing, so a path that fills the buffer counts as not found.
+// failing, so a path that fills the buffer counts as not found. The library
+// is loaded from the system folder by its full path: a psapi.dll planted
+// beside the program would otherwise run inside it, often as an administrator.
 bool QueryModuleFileName(DWORD processId, WidePathBuffer& path)
 {
-    Library psapi("psapi.dll");
+    PathBuffer psapiPath;
+    UINT folderLength = GetSystemDirectoryA(psapiPath.data(), MAX_PATH);
+    if (folderLength == 0 || folderLength >= MAX_PATH)
+        return false;
+    lstrcpyA(psapiPath.data() + folderLength, "\\psapi.dll");
+    Library psapi(psapiPath.data());
     auto query = Lookup<GetModuleFileNameExFn>(psapi.Get(), "GetModuleFileNameExA");
     if (!query)
         return false;
@@ -70,7 +85,7 @@ bool QueryModuleFileName(DWORD processId, WidePathBuffer& path)
     if (!process.Valid())
         return false;
     DWORD length = query(process.Get(), nullptr, path.data(), static_cast<DWORD>(path.size()));
-    return length > 0 && length < path.size() - 1;
+    return length > 0 && length < path.size() - 1 && IsOfOwnKind(process.Get());
 }
 
 } // namespace
@@ -83,9 +98,16 @@ bool ResolveImagePath(DWORD processId, const char* snapshotName,
     if (Holds(snapshotName, '\\'))
         return CopyWhole(snapshotName, out);
     WidePathBuffer path;
-    if (QueryFullImageName(processId, path) || QueryModuleFileName(processId, path))
-        return Holds(path.data(), '\\') && CopyWhole(path.data(), out);
-    return false;
+    if (!QueryFullImageName(processId, path) && !QueryModuleFileName(processId, path))
+        return false;
+    // Under WoW64 a 32-bit program may still run from the real system folder,
+    // which Zorvane's file calls reach only through Sysnative.
+    Wow64Folders folders;
+    PathBuffer native;
+    if (QueryWow64Folders(folders) &&
+        SwapFolder(path.data(), folders.system.data(), folders.native.data(), native))
+        return CopyWhole(native.data(), out);
+    return Holds(path.data(), '\\') && CopyWhole(path.data(), out);
 }
 
 // Hands each entry of a new platform snapshot to `visit` until it returns
@@ -117,6 +139,8 @@ bool ProcessList::Take()
         entry.id = pe.th32ProcessID;
         if (!ResolveImagePath(pe.th32ProcessID, pe.szExeFile, entry.path))
             return true;
+        entry.nameAt = static_cast<WORD>(BaseName(entry.path.data()) - entry.path.data());
+        entry.tilde = Holds(entry.path.data(), '~');
         whole = Append(entry);
         return whole;
     });

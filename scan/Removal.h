@@ -49,4 +49,5 @@ struct Outcome {
 
 void NameWhereWininitWasLeft(Outcome& o, const char* newTextPath);
 // Writes the removal's line to the log, then shows its report.
-void ReportRemoval(const char* imagePath, const char* quarantinePath, const Outcome& o);
+void ReportRemoval(const char* imagePath, const char* quarantinePath, const Outcome& o,
+                   const AutostartValue* value);

@@ -85,12 +85,19 @@ void NameWhereWininitWasLeft(Outcome& o, const char* newTextPath)
 // The line is written before the report is shown: the user may leave it
 // open, or the program may be closed under it. Its fields end with the
 // failed steps, which the report lists too. A file left alone has no copy
-// to name.
-void ReportRemoval(const char* imagePath, const char* quarantinePath, const Outcome& o)
+// to name. The autostart value that the removal deleted comes before them, in
+// three fields: its key, its name and its data, so that it can be put back.
+void ReportRemoval(const char* imagePath, const char* quarantinePath, const Outcome& o,
+                   const AutostartValue* value)
 {
-    const char* line[3 + 5] = {o.changed ? "Not removed" : "Removed", imagePath,
-                               o.copied ? quarantinePath : "No copy"};
+    const char* line[3 + 3 + 5] = {o.changed ? "Not removed" : "Removed", imagePath,
+                                   o.copied ? quarantinePath : "No copy"};
     size_t fixed = o.changed ? 2 : 3;
+    if (value) {
+        line[fixed++] = value->where;
+        line[fixed++] = value->name;
+        line[fixed++] = value->data;
+    }
     size_t failed = ListFailedSteps(o, line + fixed);
     LogEvent({line, fixed + failed});
     ShowReport(imagePath, quarantinePath, o, {line + fixed, failed});

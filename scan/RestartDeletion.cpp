@@ -27,6 +27,17 @@ bool HandOverDeletion(const char* path)
         lstrcatA(iniPath.data(), "\\WININIT.INI");
         return AppendWininitDeletion(iniPath.data(), shortPath);
     }
+    // The system reads the list at the next start as it stands, without the
+    // redirection of a 32-bit program's file calls: a file of its system
+    // folder is recorded where it really lies, in SysWOW64, and one reached
+    // through Sysnative in the real system folder. Recorded as the program
+    // names it, the real system folder's namesake would go instead.
+    Wow64Folders folders;
+    PathBuffer real;
+    if (QueryWow64Folders(folders) &&
+        (SwapFolder(path, folders.system.data(), folders.redirected.data(), real) ||
+         SwapFolder(path, folders.native.data(), folders.system.data(), real)))
+        path = real.data();
     using MoveFileExFn = BOOL(WINAPI*)(const char*, const char*, DWORD);
     auto moveFileEx = Lookup<MoveFileExFn>(GetModuleHandleA("kernel32.dll"), "MoveFileExA");
     return moveFileEx && moveFileEx(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);

@@ -14,7 +14,7 @@ template <size_t N> struct RecentPaths {
     {
         size_t count = noted < N ? noted : N;
         for (size_t slot = 0; slot < count; ++slot)
-            if (lstrcmpiA(paths[slot].data(), path) == 0)
+            if (SamePath(paths[slot].data(), path))
                 return slot;
         return N;
     }
@@ -43,9 +43,10 @@ RecentPaths<8> HandedOver;
 
 } // namespace
 
-// The copy of this original made earlier in the run, still there, still of
-// the original's size and with the original's bytes where the server's code
-// lies. Only a file that has just passed the test that found it is asked
+// The copy of this original made earlier in the run, still there and still
+// holding the original's bytes, every one: a new build of a program often
+// has the old one's size and start-up code, and would otherwise lose its only
+// copy. Only a file that has just passed the test that found it is asked
 // about: one that cannot be read cannot be told apart from another.
 const char* EarlierCopy(const char* imagePath)
 {
@@ -55,7 +56,7 @@ const char* EarlierCopy(const char* imagePath)
     DWORD copySize = 0, originalSize = 0;
     const char* copy = RunCopies[slot].data();
     return QueryFileStatus(copy, &copySize) && QueryFileStatus(imagePath, &originalSize) &&
-                   copySize == originalSize && HoldSameServerCode(copy, imagePath)
+                   copySize == originalSize && HoldSameBytes(copy, imagePath)
                ? copy
                : nullptr;
 }

@@ -11,6 +11,13 @@
 struct ProcessEntry {
     DWORD id = 0;
     PathBuffer path = {};
+    // Where the file name starts in the path, and whether the path holds a
+    // '~', as a short form may: found once, for the key scans, which hold
+    // every command against every program.
+    WORD nameAt = 0;
+    bool tilde = false;
+    // Gone after in this cycle already, so not asked about again in it.
+    bool handled = false;
 };
 
 // One snapshot of the running processes, with every full image path resolved
@@ -28,6 +35,7 @@ public:
 
     bool Take(); // false when no snapshot could be taken
     std::span<const ProcessEntry> Entries() const { return {entries_, count_}; }
+    std::span<ProcessEntry> Entries() { return {entries_, count_}; }
     void Release(); // frees the entries; the list is then empty
 
 private:
@@ -58,8 +66,8 @@ bool MatchesDropperSignature();
 bool IsServerCandidate(const char* imagePath);
 bool HasBlankVersionStrings(const char* imagePath);
 bool MatchesServerSignature(const char* imagePath);
-// Whether two files hold the same bytes where the server's code lies.
-bool HoldSameServerCode(const char* onePath, const char* otherPath);
+// Whether two files hold the same bytes, every one of them.
+bool HoldSameBytes(const char* onePath, const char* otherPath);
 void TrimSpaces(char* text);
 // Whether a version string, as VerQueryValueA hands it out (a pointer into
 // the block and a length), is blank once trimmed.
@@ -75,8 +83,8 @@ struct AutostartKey {
 extern const std::array<AutostartKey, 6> AutostartKeys;
 
 // One complete hunt for the intruder, run on every tick of the scan timer.
-// True when it found a server and went after it: the next hunt then comes
-// sooner.
+// True when it went after a server and ended its process or dealt with its
+// file: the next hunt then comes sooner.
 bool RunScanCycle();
 
 // Restarts the computer with ExitWindowsEx(flags, reason), after enabling the
@@ -95,8 +103,13 @@ bool EnableShutdownPrivilege();
 // servers that identify themselves, the asking one may ask about others.
 enum class ScanPass { Silent, Asking };
 
-// Both scans tell whether they found a server and went after it.
-bool ScanAutostartKey(HKEY root, const char* keyPath, const ProcessList& snapshot, ScanPass pass);
+// Both scans tell whether they went after a server and ended its process or
+// dealt with its file: the next scan then comes sooner. Each marks what it
+// went after as handled, and passes over what is marked. The key scan reads
+// the key in the given view of the registry: 0, or KEY_WOW64_64KEY for the
+// 64-bit view that a 32-bit program has beside its own on 64-bit Windows.
+bool ScanAutostartKey(HKEY root, const char* keyPath, ProcessList& snapshot, ScanPass pass,
+                      REGSAM view = 0);
 // Whether a value's command names an image: its full path or its file name,
 // ignoring case, as written or in the other (8.3 or long) form of either.
 // Windows 95/98 may list an image under the short form of a path that a
@@ -105,7 +118,7 @@ bool ScanAutostartKey(HKEY root, const char* keyPath, const ProcessList& snapsho
 bool CommandNamesImage(const char* command, const char* imagePath);
 // Whether the image's file is the server's " .exe", under either of its names.
 bool HasServerFileName(const char* imagePath);
-bool SweepProcesses(const ProcessList& snapshot);
+bool SweepProcesses(ProcessList& snapshot);
 // Whether the image bears the server's content: a candidate with the
 // server's code bytes. The sweep knows a server by this alone.
 bool BearsServerContent(const char* imagePath);
@@ -148,11 +161,21 @@ bool MakeQuarantinePath(const char* imagePath, int number, QuarantineBuffer& out
 // just before it is copied: a question may have stayed open for minutes.
 using ServerTest = bool (*)(const char* imagePath);
 
+// The autostart value that started a server: the key, open to delete the
+// value or, where that was refused, as it was read; where the key lies, as a
+// registry editor shows it; the value's name and its data as they were read.
+struct AutostartValue {
+    HKEY key;
+    const char* where;
+    const char* name;
+    const char* data;
+};
+
 // Removes an identified server. The key variant also deletes the autostart
-// value that started it and closes `key`.
-void EliminateServer(const ProcessEntry& entry, ServerTest identifiedBy, HKEY key,
-                     const char* valueName);
-void EliminateServer(const ProcessEntry& entry, ServerTest identifiedBy);
+// value that started it, records it in the log, and closes its key. True when
+// the process was ended or the file deleted or handed to the next restart.
+bool EliminateServer(const ProcessEntry& entry, ServerTest identifiedBy,
+                     const AutostartValue* value = nullptr);
 
 // Deletes the dropper DLL at DropperDllPath, or, while a program has it
 // loaded, has it deleted when the computer restarts; the log records which.

@@ -47,14 +47,22 @@ bool BuildDropperDllPath()
 // nothing in the cycle can bring it back, and asking for a missing name costs
 // a walk through the whole system directory on FAT and under Wine. A close
 // that came while a notice was open ends the cycle at its next step.
-bool ScanAutostartKeys(const ProcessList& snapshot)
+// On 64-bit Windows the machine's keys have a 64-bit view beside the 32-bit
+// one that this program sees, and Windows starts what either names: each is
+// read, the program's own first. The user's keys have one view only.
+bool ScanAutostartKeys(ProcessList& snapshot)
 {
     bool found = false;
+    bool twoViews = RunsUnderWow64(GetCurrentProcess());
     for (ScanPass pass : {ScanPass::Silent, ScanPass::Asking}) {
         for (const AutostartKey& key : AutostartKeys) {
-            if (Closing || !IsDropperDllActive())
-                return found;
-            found |= ScanAutostartKey(key.root, key.path, snapshot, pass);
+            for (REGSAM view : {REGSAM(0), REGSAM(KEY_WOW64_64KEY)}) {
+                if (view && (!twoViews || key.root != HKEY_LOCAL_MACHINE))
+                    continue;
+                if (Closing || !IsDropperDllActive())
+                    return found;
+                found |= ScanAutostartKey(key.root, key.path, snapshot, pass, view);
+            }
         }
     }
     return found;

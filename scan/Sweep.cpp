@@ -7,12 +7,14 @@ bool BearsServerContent(const char* imagePath)
 }
 
 // Finds a server by its content alone, whatever its name and whether or not
-// anything starts it, and never acts without the user's Yes.
-bool SweepProcesses(const ProcessList& snapshot)
+// anything starts it, and never acts without the user's Yes. What the key
+// scans of this cycle went after is not asked about again: the list is the
+// cycle's own, and a server that they could not remove would still be in it.
+bool SweepProcesses(ProcessList& snapshot)
 {
-    for (const ProcessEntry& entry : snapshot.Entries()) {
+    for (ProcessEntry& entry : snapshot.Entries()) {
         const char* imagePath = entry.path.data();
-        if (!BearsServerContent(imagePath))
+        if (entry.handled || !BearsServerContent(imagePath))
             continue;
         int answer = AskAboutImage(imagePath);
         if (answer == IDCANCEL || Closing)
@@ -20,8 +22,8 @@ bool SweepProcesses(const ProcessList& snapshot)
         if (answer == IDYES) {
             // The file is checked again by the test that found it: one that
             // merely looks like a candidate may have taken its place.
-            EliminateServer(entry, BearsServerContent);
-            return true;
+            entry.handled = true;
+            return EliminateServer(entry, BearsServerContent);
         }
     }
     return false;

@@ -3,6 +3,7 @@
 // and real files, and every notice read off the screen.
 #include <gtest/gtest.h>
 #include <algorithm>
+#include <memory>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -57,12 +58,36 @@ std::string ShortPath(const std::string& path)
     return n > 0 && n < sizeof shortPath ? shortPath : "<no short path>";
 }
 
-std::string WindowsFile(const char* name)
+std::string WindowsFolder()
 {
     char folder[MAX_PATH] = "";
     GetWindowsDirectoryA(folder, sizeof folder);
-    return std::string(folder) + "\\" + name;
+    return folder;
 }
+
+std::string WindowsFile(const char* name)
+{
+    return WindowsFolder() + "\\" + name;
+}
+
+// A folder put first on the PATH that Windows searches for a program named
+// without one, until the object goes.
+class FolderOnPath {
+public:
+    explicit FolderOnPath(const std::string& folder)
+    {
+        std::vector<char> path(GetEnvironmentVariableA("PATH", nullptr, 0) + 1);
+        GetEnvironmentVariableA("PATH", path.data(), static_cast<DWORD>(path.size()));
+        old_ = path.data();
+        SetEnvironmentVariableA("PATH", (folder + ";" + old_).c_str());
+    }
+    ~FolderOnPath() { SetEnvironmentVariableA("PATH", old_.c_str()); }
+    FolderOnPath(const FolderOnPath&) = delete;
+    FolderOnPath& operator=(const FolderOnPath&) = delete;
+
+private:
+    std::string old_;
+};
 
 std::string const NotDeleted = "\n\nNot everything could be done:\nThe file could not be deleted";
 std::string const DeletedAtRestart = NotDeleted + "; it will be deleted when the computer restarts.";
@@ -270,7 +295,10 @@ TEST_F(Elimination, ACandidateWithoutNameOrCodeIsOnlyAskedAboutInTheSecondPass)
     FixtureCopy candidate("candidate.exe", Folder(), "Candidate Copy.exe");
     ASSERT_TRUE(candidate.Made());
     LookAlikeProcess process(candidate.Path());
-    Register(HKEY_CURRENT_USER, TestKey, "candidate", candidate.Path());
+    // The log keeps the value, so that it can be put back; a '|' in it, or a
+    // byte below 0x20, cannot pass for the log's own separator.
+    std::string const data = "\"" + candidate.Path() + "\" /a|b\tc";
+    Register(HKEY_CURRENT_USER, TestKey, "candidate | one", data);
 
     EXPECT_TRUE(ScanKey(HKEY_CURRENT_USER, TestKey, 0).empty()) << "pass 0 never asks";
 
@@ -279,7 +307,7 @@ TEST_F(Elimination, ACandidateWithoutNameOrCodeIsOnlyAskedAboutInTheSecondPass)
     EXPECT_EQ(Question(candidate.Path()), notices[0].text) << "the path as the snapshot gives it";
     EXPECT_EQ("Cancel Yes No", notices[0].buttons);
     EXPECT_TRUE(process.Running()) << "No leaves everything alone";
-    EXPECT_TRUE(ValueExists(HKEY_CURRENT_USER, TestKey, "candidate"));
+    EXPECT_TRUE(ValueExists(HKEY_CURRENT_USER, TestKey, "candidate | one"));
     EXPECT_TRUE(FileExists(candidate.Path()));
     EXPECT_FALSE(LastScanFound);
 
@@ -288,43 +316,55 @@ TEST_F(Elimination, ACandidateWithoutNameOrCodeIsOnlyAskedAboutInTheSecondPass)
     EXPECT_EQ(Report(Upper(candidate.Path()), Upper(Folder()) + "\\GrimlatchRemoved.exe"),
               notices[1].text);
     EXPECT_TRUE(process.WaitForExit(Patience));
-    EXPECT_FALSE(ValueExists(HKEY_CURRENT_USER, TestKey, "candidate"));
+    EXPECT_FALSE(ValueExists(HKEY_CURRENT_USER, TestKey, "candidate | one"));
     EXPECT_FALSE(FileExists(candidate.Path()));
     EXPECT_TRUE(FileExists(Quarantine(Folder())));
     std::string asked = "Question | " + candidate.Path();
-    EXPECT_EQ((std::vector<std::string>{asked + " | No", asked + " | Yes",
-                                        "Removed | " + Upper(candidate.Path()) + " | " +
-                                            Quarantine(Upper(Folder()))}),
+    EXPECT_EQ((std::vector<std::string>{
+                  asked + " | No", asked + " | Yes",
+                  "Removed | " + Upper(candidate.Path()) + " | " + Quarantine(Upper(Folder())) +
+                      " | HKEY_CURRENT_USER\\" + TestKey + " | candidate || one | \"" +
+                      candidate.Path() + "\" /a||b|09c"}),
               LogEntries());
 }
 
 // Windows starts the program of a command in quotes, or with arguments after
-// it, all the same.
+// it, all the same. A program named without a folder is the first of that
+// name in the system folder, the Windows folder or a folder on the PATH: the
+// look-alike while its folder is on the PATH, and no longer once a namesake
+// in the Windows folder comes first.
 TEST_F(Elimination, CommandsMatchThePathOrFileNameAsWindowsReadsThem)
 {
     FixtureCopy candidate("candidate.exe", Folder(), "match me.exe");
     ASSERT_TRUE(candidate.Made());
     LookAlikeProcess process(candidate.Path());
     std::string shortPath = ShortPath(candidate.Path());
-    struct { std::string data; bool asks; } cases[] = {
-        {Upper(candidate.Path()), true},
-        {"Match Me.EXE", true},
-        {shortPath, true},
-        {shortPath.substr(shortPath.rfind('\\') + 1), true},
-        {candidate.Path() + " -autorun", true},
-        {"\"" + candidate.Path() + "\"", true},
-        {"\"" + candidate.Path() + "\" -autorun", true},
-        {"Match Me.exe\t/s", true},
-        {shortPath + " -autorun", true},
-        {"match me", false},
-        {candidate.Path() + "x -autorun", false},
-        {"\"" + candidate.Path(), false},
+    struct { std::string data; bool asks; bool bare; } cases[] = {
+        {Upper(candidate.Path()), true, false},
+        {"Match Me.EXE", true, true},
+        {shortPath, true, false},
+        {shortPath.substr(shortPath.rfind('\\') + 1), true, true},
+        {candidate.Path() + " -autorun", true, false},
+        {"\"" + candidate.Path() + "\"", true, false},
+        {"\"" + candidate.Path() + "\" -autorun", true, false},
+        {"Match Me.exe\t/s", true, true},
+        {shortPath + " -autorun", true, false},
+        {"match me", false, false},
+        {candidate.Path() + "x -autorun", false, false},
+        {"\"" + candidate.Path(), false, false},
     };
-    for (const auto& c : cases) {
-        RemoveKey(HKEY_CURRENT_USER, TestKey);
-        Register(HKEY_CURRENT_USER, TestKey, "value", c.data);
-        std::vector<Notice> notices = ScanKey(HKEY_CURRENT_USER, TestKey, 1, {IDNO});
-        EXPECT_EQ(c.asks ? 1u : 0u, notices.size()) << "data: " << c.data;
+    FolderOnPath onPath(Folder());
+    for (bool namesakeFirst : {false, true}) {
+        std::unique_ptr<FixtureCopy> namesake;
+        if (namesakeFirst)
+            namesake = std::make_unique<FixtureCopy>("ordinary.exe", WindowsFolder(), "match me.exe");
+        for (const auto& c : cases) {
+            RemoveKey(HKEY_CURRENT_USER, TestKey);
+            Register(HKEY_CURRENT_USER, TestKey, "value", c.data);
+            std::vector<Notice> notices = ScanKey(HKEY_CURRENT_USER, TestKey, 1, {IDNO});
+            EXPECT_EQ(c.asks && !(c.bare && namesakeFirst) ? 1u : 0u, notices.size())
+                << "data: " << c.data << (namesakeFirst ? ", with a namesake found first" : "");
+        }
     }
     EXPECT_TRUE(process.Running());
 }
@@ -343,6 +383,7 @@ TEST_F(Elimination, ACommandNamesAnImageWhicheverFormOfThePathEitherSideHolds)
     ASSERT_NE(Upper(longPath), Upper(shortPath)) << "the long names have short forms";
     std::string shortName = shortPath.substr(shortPath.rfind('\\') + 1);
     std::string shortFolderLongName = ShortPath(folder) + "\\match me please.exe";
+    FolderOnPath onPath(folder); // where Windows finds the file by its name alone
     struct {
         std::string listed, command;
         bool names;
@@ -403,6 +444,100 @@ TEST_F(Elimination, OnWow64AValueInTheSystemFolderNamesTheServerInSysWow64)
     EXPECT_FALSE(CommandNamesImage(("\"" + Upper(SystemDirectory()) + "X\\ .exe\" /s").c_str(),
                                    (redirected + "X\\ .exe").c_str()))
         << "a folder whose name only begins with the system folder's is not redirected";
+}
+
+// The real system folder, which a 32-bit program reaches through Sysnative on
+// 64-bit Windows; empty where nothing is redirected.
+std::string NativeSystemDirectory()
+{
+    BOOL wow64 = FALSE;
+    if (!IsWow64Process(GetCurrentProcess(), &wow64) || !wow64)
+        return "";
+    return WindowsFolder() + "\\Sysnative";
+}
+
+// A 64-bit program is never the 32-bit server, even where the intruder has
+// put a server under its name in SysWOW64 and registered the name in the
+// system folder, where this program's file calls lead to SysWOW64. The native
+// program here is the 64-bit tree's own look-alike of the server, so that
+// only its kind tells it apart; without that tree, one of Wine's programs.
+TEST_F(Elimination, OnWow64ANativeProgramIsNeverTakenForTheServer)
+{
+    std::string native = NativeSystemDirectory();
+    if (native.empty())
+        GTEST_SKIP() << "no 64-bit programs beside this one";
+    std::string image = BuildFolder() + "\\x64\\fixtures\\server.exe";
+    if (!FileExists(image))
+        image = native + "\\notepad.exe";
+    ASSERT_TRUE(CopyFileA(image.c_str(), (native + "\\zrvnative.exe").c_str(), FALSE));
+    FixtureCopy server("server.exe", SystemDirectory(), "zrvnative.exe"); // in SysWOW64
+    ASSERT_TRUE(server.Made());
+    LookAlikeProcess program(native + "\\zrvnative.exe");
+    ASSERT_TRUE(program.Running());
+    Register(HKEY_CURRENT_USER, TestKey, "native", SystemDirectory() + "\\zrvnative.exe");
+    ProcessList list;
+    ASSERT_TRUE(list.Take());
+    for (const ProcessEntry& entry : list.Entries())
+        EXPECT_NE(program.Id(), entry.id) << "listed as " << entry.path.data();
+
+    for (int pass : {0, 1})
+        EXPECT_TRUE(ScanKey(HKEY_CURRENT_USER, TestKey, pass).empty()) << "pass " << pass;
+
+    EXPECT_TRUE(program.Running());
+    EXPECT_TRUE(ValueExists(HKEY_CURRENT_USER, TestKey, "native"));
+    EXPECT_TRUE(FileExists(server.Path()));
+    program.End();
+    DeleteFileA((native + "\\zrvnative.exe").c_str());
+}
+
+// Windows starts what either view of the machine's Run key names; the cycle
+// reads the 64-bit view too, and deletes the value there. A path there in the
+// system folder names the real one: the server that runs from it is read and
+// removed where it lies, and its namesake in SysWOW64 is left alone.
+TEST_F(Elimination, OnWow64TheMachinesSixtyFourBitViewIsScannedToo)
+{
+    std::string native = NativeSystemDirectory();
+    if (native.empty())
+        GTEST_SKIP() << "the registry has one view only for this program";
+    FixtureCopy decoy("ordinary.exe", SystemDirectory(), "zrv64.exe"); // in SysWOW64
+    struct {
+        std::string folder;
+        std::string written;
+    } const cases[] = {
+        {Folder(), Folder() + "\\zrv64.exe"},
+        {native, SystemDirectory() + "\\zrv64.exe"},
+    };
+    for (const auto& c : cases) {
+        FixtureCopy server("server.exe", c.folder, "zrv64.exe");
+        ASSERT_TRUE(server.Made() && decoy.Made());
+        std::string decoyBytes = FileBytes(decoy.Path());
+        LookAlikeProcess process(server.Path());
+        ASSERT_TRUE(process.Running());
+        HKEY run = nullptr;
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, RunKey, 0, nullptr, 0,
+                                                 KEY_ALL_ACCESS | KEY_WOW64_64KEY, nullptr, &run,
+                                                 nullptr));
+        RegSetValueExA(run, "ZorvaneTest64", 0, REG_SZ,
+                       reinterpret_cast<const BYTE*>(c.written.c_str()),
+                       static_cast<DWORD>(c.written.size() + 1));
+        ASSERT_FALSE(ValueExists(HKEY_LOCAL_MACHINE, RunKey, "ZorvaneTest64"))
+            << "the value must be in the 64-bit view only";
+        ASSERT_TRUE(PlantDropperDll());
+
+        std::vector<Notice> notices = RunCycle({IDOK});
+
+        ASSERT_EQ(1u, notices.size()) << c.written;
+        EXPECT_TRUE(process.WaitForExit(Patience)) << c.written;
+        EXPECT_FALSE(FileExists(server.Path())) << c.written;
+        EXPECT_TRUE(FileExists(Quarantine(c.folder))) << c.written;
+        EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegQueryValueExA(run, "ZorvaneTest64", nullptr, nullptr,
+                                                         nullptr, nullptr))
+            << c.written;
+        EXPECT_EQ(decoyBytes, FileBytes(decoy.Path())) << c.written;
+        RegDeleteValueA(run, "ZorvaneTest64");
+        RegCloseKey(run);
+        DeleteFileA(Quarantine(c.folder).c_str());
+    }
 }
 
 TEST_F(Elimination, TheServersFileNameCountsUnderItsShortNameToo)
@@ -490,6 +625,27 @@ TEST_F(Elimination, TheSweepAsksAboutASignatureLookAlikeAndLeavesTheRegistryAlon
     EXPECT_TRUE(ValueExists(HKEY_CURRENT_USER, RunKey, "ZorvaneTestUnlisted"))
         << "the sweep does no registry work";
     EXPECT_TRUE(plain.Running());
+}
+
+// A server that the key scan went after stays in the cycle's list of
+// processes, and its file may still be there; the sweep does not ask about
+// it again in the same cycle.
+TEST_F(Elimination, TheSweepPassesOverWhatTheKeyScanWentAfter)
+{
+    FixtureCopy server("server.exe", Folder(), "kept.exe");
+    LookAlikeProcess process(server.Path());
+    Register(HKEY_CURRENT_USER, TestKey, "kept", server.Path());
+    HeldFile held(server.Path(), FILE_SHARE_READ); // it cannot be deleted
+    ProcessList snapshot;
+    ASSERT_TRUE(snapshot.Take());
+
+    std::vector<Notice> notices = Answering({IDOK, IDNO}, [&] {
+        ScanAutostartKey(HKEY_CURRENT_USER, TestKey, snapshot, ScanPass::Silent);
+        SweepProcesses(snapshot);
+    });
+
+    ASSERT_EQ(1u, notices.size()) << "the report alone, no question: " << notices.back().text;
+    EXPECT_TRUE(FileExists(server.Path()));
 }
 
 TEST_F(Elimination, TwoServersAreRemovedOnePerCycle)
@@ -623,7 +779,10 @@ TEST_F(Elimination, AValueThatCannotBeDeletedIsReported)
     ProcessEntry entry = EntryOf(process, server.Path());
 
     std::vector<Notice> notices =
-        Answering({IDOK}, [&] { EliminateServer(entry, IsServerCandidate, readOnly, "not there"); });
+        Answering({IDOK}, [&] {
+            AutostartValue value = {readOnly, "HKEY_CURRENT_USER\\Software", "not there", "x"};
+            EliminateServer(entry, IsServerCandidate, &value);
+        });
 
     ASSERT_EQ(1u, notices.size());
     EXPECT_TRUE(Contains(notices[0].text, "The autostart value could not be deleted.")) << notices[0].text;
@@ -656,7 +815,8 @@ TEST_F(Elimination, AKeyThatTheUserMayNotChangeIsScannedAndOnlyItsValueStays)
     EXPECT_FALSE(FileExists(server.Path()));
     EXPECT_TRUE(ValueExists(HKEY_LOCAL_MACHINE, TestKey, "machine"));
     EXPECT_EQ((std::vector<std::string>{"Removed | " + Upper(server.Path()) + " | " +
-                                        Quarantine(Upper(Folder())) +
+                                        Quarantine(Upper(Folder())) + " | HKEY_LOCAL_MACHINE\\" +
+                                        TestKey + " | machine | " + server.Path() +
                                         " | The autostart value could not be deleted."}),
               LogEntries());
 }
@@ -760,11 +920,15 @@ char const PendingRenamesName[] = "PendingFileRenameOperations";
 // another program might: it can be copied, but not deleted. Other sharing
 // gives other limits.
 std::vector<Notice> EliminateHeld(const FixtureCopy& server, const LookAlikeProcess& process,
-                                  DWORD sharing = FILE_SHARE_READ)
+                                  DWORD sharing = FILE_SHARE_READ, bool* changed = nullptr)
 {
     HeldFile held(server.Path(), sharing);
     EXPECT_TRUE(held.Open());
-    return Answering({IDOK}, [&] { EliminateServer(EntryOf(process, server.Path()), IsServerCandidate); });
+    return Answering({IDOK}, [&] {
+        bool result = EliminateServer(EntryOf(process, server.Path()), IsServerCandidate);
+        if (changed)
+            *changed = result;
+    });
 }
 
 TEST_F(Elimination, AnUndeletableServerIsDeletedAtRestartOnTheNtFamily)
@@ -895,14 +1059,16 @@ TEST_F(Elimination, AFileThatNoLongerPassesItsTestIsLeftAlone)
         HKEY key = nullptr;
         ASSERT_EQ(ERROR_SUCCESS,
                   RegOpenKeyExA(HKEY_CURRENT_USER, TestKey, 0, KEY_READ | KEY_WRITE, &key));
+        AutostartValue value = {key, "HKEY_CURRENT_USER\\Software", "value", "data"};
         std::vector<Notice> notices = Answering(
-            {IDOK}, [&] { EliminateServer(EntryOf(process, path), c.test, key, "value"); });
+            {IDOK}, [&] { EliminateServer(EntryOf(process, path), c.test, &value); });
         ASSERT_EQ(1u, notices.size());
         if (c.removed) {
             EXPECT_EQ(Report(Upper(path), Quarantine(Upper(Folder()))), notices[0].text);
             EXPECT_TRUE(process.WaitForExit(Patience));
             logged.push_back("DLL deleted | " + DropperDllFile());
-            logged.push_back("Removed | " + Upper(path) + " | " + Quarantine(Upper(Folder())));
+            logged.push_back("Removed | " + Upper(path) + " | " + Quarantine(Upper(Folder())) +
+                             " | HKEY_CURRENT_USER\\Software | value | data");
         } else {
             EXPECT_EQ("Grimlatch was found running on this computer, but nothing has been "
                       "removed.  The filename is:\n\n" + Upper(path) + "\n\n" + changed,
@@ -945,8 +1111,9 @@ TEST_F(Elimination, TheSweepChecksTheFileAgainByTheCodeItFoundItBy)
 
 // A server that can be neither ended nor deleted is found again at every
 // scan; its removals in one run share one copy and one deletion at restart,
-// for as long as the copy is still there and whole, and the file can still be
-// told to be the server.
+// for as long as the copy is still there and holds every byte of the file,
+// and the file can still be told to be the server. Only a removal that
+// changed something brings the next scan a second later.
 TEST_F(Elimination, RemovalsOfOneUndeletableServerShareOneCopy)
 {
     FixtureCopy server("server.exe", Folder(), "held again.exe");
@@ -959,18 +1126,23 @@ TEST_F(Elimination, RemovalsOfOneUndeletableServerShareOneCopy)
                    "was made visible by an earlier removal and can still");
 
     std::vector<Notice> notices[5];
+    bool changed[5] = {};
     for (int i = 0; i < 5; ++i) {
         if (i == 2) // the copy is no longer whole
             SetFileText(Quarantine(Folder()), &image);
-        if (i == 3) { // of the same size, but other code bytes
+        if (i == 3) { // of the same size and code, as another build would be, but not the same
             std::string copy = FileBytes(second);
-            copy[1536 + 5] ^= 0x55;
+            copy[copy.size() - 1] ^= 0x55;
             SetFileText(second, &copy);
         }
         // Last, the file is held so that it cannot be read, but can be deleted.
-        notices[i] = EliminateHeld(server, process, i == 4 ? FILE_SHARE_DELETE : FILE_SHARE_READ);
+        notices[i] = EliminateHeld(server, process, i == 4 ? FILE_SHARE_DELETE : FILE_SHARE_READ,
+                                   &changed[i]);
         ASSERT_EQ(1u, notices[i].size());
     }
+    // Only the first ended the process; the file was handed to the restart once.
+    EXPECT_EQ((std::vector<bool>{true, false, false, false, false}),
+              std::vector<bool>(changed, changed + 5)) << "which removals bring the next scan sooner";
     EXPECT_EQ(Report(image, Quarantine(Upper(Folder()))) + DeletedAtRestart, notices[0][0].text);
     EXPECT_EQ(reused, notices[1][0].text);
     EXPECT_EQ(Report(image, second) + DeletedAtRestart, notices[2][0].text);
@@ -996,7 +1168,9 @@ TEST_F(Elimination, ADllInUseIsDeletedAtRestartAndTheReportSaysSo)
     ASSERT_TRUE(PlantDropperDll());
     HeldFile held(DropperDllFile(), FILE_SHARE_READ);
     ASSERT_TRUE(held.Open());
-    std::string dll = Upper(DropperDllFile()) + std::string(2, '\0');
+    // Recorded where the file lies: on 64-bit Windows the system folder of a
+    // 32-bit program is SysWOW64, and the list is read without redirection.
+    std::string dll = Upper(SystemImageDirectory() + "\\windll.dll") + std::string(2, '\0');
     auto timesListed = [&] {
         std::string listed = Upper(ReadStoredValue(HKEY_LOCAL_MACHINE, SessionManager,
                                                    PendingRenamesName).bytes);
@@ -1028,7 +1202,9 @@ TEST_F(Elimination, ADllInUseIsDeletedAtRestartAndTheReportSaysSo)
     EXPECT_EQ((std::vector<std::string>{"DLL deleted at restart | " + file,
                                         "Restart offer | " + file + " | No",
                                         "Removed | " + Upper(server.Path()) + " | " + copy +
-                                            " | " + failed}),
+                                            " | HKEY_CURRENT_USER\\" + RunKey +
+                                            " | ZorvaneTestDllHeld | " + server.Path() + " | " +
+                                            failed}),
               logged) << "the handing over is logged once";
 }
 
@@ -1068,22 +1244,33 @@ TEST_F(Elimination, TheLogChangesNothingTheUserSeesAndKeepsWithinItsLimit)
     EXPECT_EQ(line.size(), removal().size()) << "the next one starts a new log";
     EXPECT_TRUE(full == FileBytes(LogPath("old"))) << "the full log is now Zorvane.old";
 
-    // A Zorvane.old that is not Zorvane's stays as it is; the log then keeps
-    // its newer half, in whole lines.
+    // A Zorvane.old that is not Zorvane's stays as it is, and so does one that
+    // the log cannot take the place of, while a viewer holds the log open
+    // without letting it be moved; the log then keeps its newer half, in
+    // whole lines.
     std::string lines;
     for (int i = 0; lines.size() + line.size() <= 256 * 1024; ++i)
         lines += "an earlier line, number " + std::to_string(i) + "\r\n";
-    for (const std::string* old : {&mine, &foreign, static_cast<const std::string*>(nullptr)}) {
-        SetFileText(LogPath("old"), old);
-        if (old == &mine)
+    struct {
+        const std::string* old;
+        bool readOnly, logHeld;
+    } const cases[] = {{&mine, true, false}, {&foreign, false, false}, {nullptr, false, false},
+                       {&mine, false, true}};
+    for (const auto& c : cases) {
+        SetFileText(LogPath("old"), c.old);
+        if (c.readOnly)
             SetFileAttributesA(LogPath("old").c_str(), FILE_ATTRIBUTE_READONLY);
-        if (!old) {
+        if (!c.old) {
             ASSERT_TRUE(CreateDirectoryA(LogPath("old").c_str(), nullptr));
         }
         SetFileText(LogPath(), &lines);
+        std::unique_ptr<HeldFile> viewer;
+        if (c.logHeld)
+            viewer = std::make_unique<HeldFile>(LogPath(), FILE_SHARE_READ | FILE_SHARE_WRITE);
         std::string halved = removal();
-        if (old) {
-            EXPECT_TRUE(*old == FileBytes(LogPath("old"))) << "Zorvane.old must stay";
+        viewer.reset();
+        if (c.old) {
+            EXPECT_TRUE(*c.old == FileBytes(LogPath("old"))) << "Zorvane.old must stay";
             SetFileAttributesA(LogPath("old").c_str(), FILE_ATTRIBUTE_NORMAL);
         } else {
             EXPECT_TRUE(RemoveDirectoryA(LogPath("old").c_str())) << "the folder must stay, and empty";
@@ -1128,6 +1315,29 @@ bool MakeCaseTwin(const std::string& path, bool asFolder)
     bool done = WaitUntil([&] { return FileExists(madeFile); }, Patience);
     WaitUntil([&] { return DeleteFileA(madeFile.c_str()) != 0; }, Patience);
     return done;
+}
+
+// On the NT family a folder may tell case apart, and a namesake in capitals
+// is another file there: every step of a removal takes the file as the
+// process list names it; only the report and the log show it in capitals.
+TEST_F(Elimination, ARemovalTouchesTheListedFileNotItsNamesakeInCapitals)
+{
+    if (!RunningOnWine())
+        GTEST_SKIP() << "the namesake is made from Wine's Unix side";
+    FixtureCopy server("server.exe", Folder(), "Twin Server.exe");
+    LookAlikeProcess process(server.Path());
+    std::string original = FileBytes(server.Path()), twin = Folder() + "\\TWIN SERVER.EXE";
+    ASSERT_TRUE(MakeCaseTwin(server.Path(), false));
+    ASSERT_EQ("twin\n", FileBytes(twin));
+
+    std::vector<Notice> notices =
+        Answering({IDOK}, [&] { EliminateServer(EntryOf(process, server.Path()), IsServerCandidate); });
+
+    ASSERT_EQ(1u, notices.size());
+    EXPECT_EQ(Report(Upper(server.Path()), Quarantine(Upper(Folder()))), notices[0].text);
+    EXPECT_EQ(original, FileBytes(Quarantine(Folder()))) << "the copy is of the server";
+    EXPECT_EQ("twin\n", FileBytes(twin)) << "the namesake must stay as it was";
+    DeleteFileA(twin.c_str());
 }
 
 // The names of the "zrv" files in the folder, each followed by ';'.

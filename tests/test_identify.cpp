@@ -250,6 +250,53 @@ TEST_F(Images, FileStatusGivesAFileOfFourGibibytesOrMoreTheLargestSize)
     DeleteFileA(path.c_str());
 }
 
+// Paths are one where the file system takes them for one: letters in either
+// case, but nothing that only a comparison of words would overlook. Each row
+// holds for one code page; the suite runs in a Turkish and a Japanese locale
+// too (see tests/CMakeLists.txt), where Wine gives code pages 1254 and 932.
+TEST(PathComparison, FoldsCaseAsTheFileSystemDoesAndNothingElse)
+{
+    struct {
+        UINT codePage;
+        const char* a;
+        const char* b;
+        bool same;
+        const char* why;
+    } const cases[] = {
+        {1252, "C:\\WINDOWS\\SYSTEM\\ .EXE", "c:\\windows\\system\\ .exe", true, "ASCII letters"},
+        {1252, "C:\\Caf\xE9.exe", "c:\\CAF\xC9.EXE", true, "the code page's own letters"},
+        {1252, "C:\\a\xAD" "b.exe", "C:\\ab.exe", false, "a soft hyphen is part of a name"},
+        {1252, "C:\\ab.exe", "C:\\ab.ex", false, "a name that only begins the other"},
+        {1254, "C:\\WINDOWS\\ .EXE", "c:\\windows\\ .exe", true, "a Turkish user's i and I"},
+        {1254, "C:\\\xFD.exe", "C:\\I.exe", false, "the dotless i is no I"},
+        {1254, "C:\\i.exe", "C:\\\xDD.exe", false, "the dotted capital I is no i"},
+        {1254, "C:\\\xF0.exe", "C:\\\xD0.exe", true, "g with breve in either case"},
+        {932, "C:\\\x83\x41.exe", "C:\\\x83\x61.exe", false, "a second byte that is a letter"},
+        {932, "C:\\\x83\x5C.exe", "c:\\\x83\x5C.EXE", true, "a second byte that is a backslash"},
+        {932, "C:\\\x83\x5C" "a.exe", "C:\\\x83\x5C" "A.exe", true, "a letter after such a character"},
+    };
+    int compared = 0;
+    for (const auto& c : cases) {
+        if (c.codePage != GetACP())
+            continue;
+        ++compared;
+        EXPECT_EQ(c.same, SamePath(c.a, c.b)) << c.why;
+        EXPECT_EQ(c.same, SamePath(c.b, c.a)) << c.why << ", the other way round";
+    }
+    EXPECT_GT(compared, 0) << "no case for code page " << GetACP();
+}
+
+// A version block may declare a translation table longer than the block: only
+// the part within it counts. The look-alike's block ends after a translation
+// with nothing blank under it; the one after the block's end, German, has
+// all four texts blank.
+TEST_F(Images, ATranslationTableIsReadOnlyWithinItsBlock)
+{
+    EXPECT_FALSE(HasBlankVersionStrings(FixturePath("near-overrun.exe").c_str()));
+    EXPECT_TRUE(HasBlankVersionStrings(FixturePath("near-language.exe").c_str()))
+        << "the same texts, declared within the block";
+}
+
 struct TrimCase {
     std::string text;
     std::string expected;

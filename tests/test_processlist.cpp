@@ -76,10 +76,19 @@ TEST(ProcessList, AProcessWhosePathCannotBeAskedIsPassedOver)
     ASSERT_TRUE(process.Running());
     EXPECT_EQ("", ListedPath(process.Id())) << "no entry without a full path";
 
+    // The NT family's older way of asking is tried then too, with psapi.dll
+    // from the system folder, never one planted beside the program.
+    SetEnvironmentVariableA("ZORVANE_PLANTED_DLL_RAN", nullptr);
     PathBuffer out;
     out.fill('#');
-    EXPECT_FALSE(ResolveImagePath(process.Id(), "sealed.exe", out));
+    {
+        FixtureCopy planted("planted.dll", BuildFolder(), "psapi.dll");
+        ASSERT_TRUE(planted.Made());
+        EXPECT_FALSE(ResolveImagePath(process.Id(), "sealed.exe", out));
+    }
     EXPECT_EQ('#', out[0]) << "nothing is written for a path that was not found";
+    EXPECT_EQ(0u, GetEnvironmentVariableA("ZORVANE_PLANTED_DLL_RAN", nullptr, 0))
+        << "the psapi.dll beside the program was loaded";
 }
 
 TEST(ProcessList, AnEndedProcessIsNoLongerListed)

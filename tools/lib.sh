@@ -19,8 +19,9 @@ as_root() {
 
 # The user's language and the ANSI code page that Wine gives a program come
 # from the Unix locale. The tests start Zorvane.exe as a German, a British
-# English and a Japanese user; the locales are made once from Debian's sources.
-TEST_LOCALES=(de_DE en_GB ja_JP)
+# English and a Japanese user, and compare paths as a Turkish and a Japanese
+# one; the locales are made once from Debian's sources.
+TEST_LOCALES=(de_DE en_GB ja_JP tr_TR)
 install_locales() {
     local locale
     # localedef comes with the C library; the locales' sources do not.

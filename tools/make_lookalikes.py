@@ -2,12 +2,16 @@
 """Makes the harmless look-alikes of the Grimlatch intruder's files that the
 tests hunt for. They carry the intruder's fingerprints and nothing else.
 
-  make_lookalikes.py image IN OUT --length N [--server-code] [--byte OFFSET=VALUE]...
+  make_lookalikes.py image IN OUT --length N [--server-code] [--cut-translation]
+                     [--byte OFFSET=VALUE]...
       Copies the sleeper executable IN to OUT, writes the server's code bytes
       into the header padding at 0x600 when asked, and pads the file with zero
       bytes to N bytes. Zero padding after the last section keeps the program
       loadable, and it supplies the zero run that the server carries from
-      123616 to 124615. --byte then overwrites single bytes.
+      123616 to 124615. --cut-translation ends the version block after the
+      first pair of its translation table, which then declares 0xFFFF bytes:
+      a crafted table that runs past its block. --byte then overwrites single
+      bytes.
 
   make_lookalikes.py dropper OUT --length N [--byte OFFSET=VALUE]...
       Writes a dropper DLL stand-in: N zero bytes with the dropper's code bytes
@@ -42,6 +46,24 @@ def header_padding(image):
     return section_table_end, size_of_headers
 
 
+def cut_translation(image):
+    """Ends the version block, and the nodes that hold the table, after the
+    table's first pair; the resource itself keeps its size, so the later
+    pairs stay in the file right after the block."""
+    def node(key, start):
+        at = image.find(key.encode("utf-16-le") + b"\0\0", start)
+        if at < 0:
+            fail(f"no {key} in the version block")
+        return at - 6
+    root = node("VS_VERSION_INFO", 0)
+    var = node("VarFileInfo", root)
+    table = node("Translation", var)
+    end = root + ((table - root + 6 + 24 + 3) & ~3) + 4
+    for start in (root, var, table):
+        struct.pack_into("<H", image, start, end - start)
+    struct.pack_into("<H", image, table + 2, 0xFFFF)
+
+
 def make_image(args):
     image = bytearray(open(args.input, "rb").read())
     if args.server_code:
@@ -51,6 +73,8 @@ def make_image(args):
             fail(f"0x{SERVER_CODE_OFFSET:x} is not free header padding in {args.input} "
                  f"(headers end at 0x{end:x}); link it with --file-alignment,0x1000")
         image[span.start:span.stop] = SERVER_CODE
+    if args.cut_translation:
+        cut_translation(image)
     if len(image) > ZERO_RUN_START:
         fail(f"{args.input} is {len(image)} bytes; it must end before the zero run at "
              f"{ZERO_RUN_START}")
@@ -80,6 +104,7 @@ def main():
     image.add_argument("input")
     image.add_argument("output")
     image.add_argument("--server-code", action="store_true")
+    image.add_argument("--cut-translation", action="store_true")
     dropper = kinds.add_parser("dropper")
     dropper.add_argument("output")
     for kind in (image, dropper):

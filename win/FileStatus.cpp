@@ -3,32 +3,68 @@
 
 namespace {
 
-// The lead bytes of the system's code page, asked for once: a call into the
-// system at every character would cost a scan, which holds every command
-// against every program, a call per byte. Only bytes from 0x80 up can lead.
-struct LeadByteTable {
+// What the system's code page says of each byte, asked for once: a call into
+// the system at every character would cost a scan, which holds every command
+// against every program, a call per byte. Only bytes from 0x80 up can lead a
+// double-byte character, and only letters have another case.
+struct CodePageTable {
     bool known;
     bool lead[256];
+    unsigned char upper[256];
 };
-LeadByteTable LeadBytes;
+CodePageTable CodePage;
 
-bool IsLeadByte(char c)
+// The file system knows a name in either case: the ASCII letters, and a
+// code page's own letters as CharUpperA pairs them, which is the same in
+// every language (a Turkish user's 'i' is still an 'I' to it). A byte that
+// only a word comparison would take for another is never folded: a letter
+// from 0x80 up whose capital would be an ASCII letter, such as the Turkish
+// dotless i, names another file than that letter does.
+const CodePageTable& Table()
 {
-    if (!LeadBytes.known) {
-        for (unsigned byte = 0x80; byte <= 0xFF; ++byte)
-            LeadBytes.lead[byte] = IsDBCSLeadByte(static_cast<BYTE>(byte)) != 0;
-        LeadBytes.known = true;
+    if (!CodePage.known) {
+        for (unsigned byte = 0; byte <= 0xFF; ++byte) {
+            unsigned folded = byte >= 'a' && byte <= 'z' ? byte - 0x20 : byte;
+            if (byte >= 0x80) {
+                CodePage.lead[byte] = IsDBCSLeadByte(static_cast<BYTE>(byte)) != 0;
+                // Given a character rather than a text, CharUpperA gives back its capital.
+                auto upper = static_cast<unsigned char>(reinterpret_cast<UINT_PTR>(
+                    CharUpperA(reinterpret_cast<char*>(static_cast<UINT_PTR>(byte)))));
+                if (!CodePage.lead[byte] && upper >= 0x80)
+                    folded = upper;
+            }
+            CodePage.upper[byte] = static_cast<unsigned char>(folded);
+        }
+        CodePage.known = true;
     }
-    return LeadBytes.lead[static_cast<unsigned char>(c)];
-}
-
-// The next character, as CharNextA finds it.
-const char* NextChar(const char* p)
-{
-    return IsLeadByte(*p) && p[1] ? p + 2 : p + 1;
+    return CodePage;
 }
 
 } // namespace
+
+const char* NextChar(const char* p)
+{
+    return Table().lead[static_cast<unsigned char>(*p)] && p[1] ? p + 2 : p + 1;
+}
+
+// Byte by byte, but by character: the second byte of a double-byte character
+// is compared as it stands, since it may be any byte from 0x40 up, a letter
+// or a backslash among them. Nothing is ignored, unlike in a comparison of
+// words, which passes over a soft hyphen.
+bool SamePath(const char* a, const char* b)
+{
+    const CodePageTable& table = Table();
+    for (;;) {
+        auto x = static_cast<unsigned char>(*a++);
+        auto y = static_cast<unsigned char>(*b++);
+        if (table.upper[x] != table.upper[y])
+            return false;
+        if (x == 0)
+            return true;
+        if (table.lead[x] && *a && *a++ != *b++)
+            return false;
+    }
+}
 
 // Texts are walked by character, not by byte: in the double-byte code pages
 // of Chinese, Japanese and Korean Windows the second byte of a character can

@@ -102,12 +102,18 @@ private:
     HANDLE search_;
 };
 
+// The character after the one at `p`, in the system's code page: one byte
+// on, or two where the byte leads a double-byte character.
+const char* NextChar(const char* p);
 // Whether the text holds the character.
 bool Holds(const char* text, char c);
 // Whether the text holds '*' or '?', which a search would take as wildcards.
 bool HoldsWildcard(const char* text);
 // The part of a path after its last backslash; the whole path if it has none.
 const char* BaseName(const char* path);
+// Whether two paths are one as the file system compares names: equal but for
+// the case of letters, in whatever language the user reads.
+bool SamePath(const char* a, const char* b);
 // A file's path in the executable's folder; `fileName` starts with a
 // backslash. False when the module path cannot be had whole or the file's
 // path would not fit.
@@ -123,7 +129,18 @@ template <typename Fn> Fn Lookup(HMODULE module, const char* name)
     return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
 }
 
-// A 32-bit program on 64-bit Windows (WoW64) has its system folder redirected
-// to another one, SysWOW64: gives both folders. False where nothing is
-// redirected, and for a folder too long for the buffer.
-bool QuerySystemFolderRedirection(std::span<char, MAX_PATH> system, std::span<char, MAX_PATH> redirected);
+// What a 32-bit program on 64-bit Windows (WoW64) finds where: its system
+// folder is redirected to SysWOW64, and the real system folder is reached
+// through Sysnative (from Vista on; on XP's 64-bit edition nothing is there).
+struct Wow64Folders {
+    std::array<char, MAX_PATH> system;     // as GetSystemDirectoryA names it
+    std::array<char, MAX_PATH> redirected; // where its names lead: SysWOW64
+    std::array<char, MAX_PATH> native;     // where the real one is reached
+};
+// False where nothing is redirected, and for a folder too long for the buffers.
+bool QueryWow64Folders(Wow64Folders& folders);
+// Whether the process runs under WoW64; false also where that cannot be told.
+bool RunsUnderWow64(HANDLE process);
+// The path with its folder `from` (the folder itself or one above it)
+// replaced by `to`; false for a path elsewhere, or one that would not fit.
+bool SwapFolder(const char* path, const char* from, const char* to, PathBuffer& out);

@@ -5,24 +5,54 @@ namespace {
 using IsWow64ProcessFn = BOOL(WINAPI*)(HANDLE, PBOOL);
 using GetSystemWow64DirectoryFn = UINT(WINAPI*)(LPSTR, UINT);
 
-// The whole folder or nothing.
+HMODULE Kernel()
+{
+    return GetModuleHandleA("kernel32.dll");
+}
+
+// The whole folder or nothing; the call gave the size it needs where it had too little.
 bool WholeFolder(UINT length, std::span<char, MAX_PATH> folder)
 {
-    return length > 0 && length < folder.size();
+    return length > 0 && length < folder.size() - 1;
 }
 
 } // namespace
 
-// Both calls came with XP's 64-bit edition; Windows 95 to 2000 lack them and
-// have no 64-bit sibling, so there nothing is redirected.
-bool QuerySystemFolderRedirection(std::span<char, MAX_PATH> system, std::span<char, MAX_PATH> redirected)
+// XP SP2 and 2003 SP1 brought the call; a Windows without it has no 64-bit
+// sibling, so nothing there runs under WoW64.
+bool RunsUnderWow64(HANDLE process)
 {
-    HMODULE kernel = GetModuleHandleA("kernel32.dll");
-    auto isWow64 = Lookup<IsWow64ProcessFn>(kernel, "IsWow64Process");
-    auto wow64Directory = Lookup<GetSystemWow64DirectoryFn>(kernel, "GetSystemWow64DirectoryA");
+    auto isWow64 = Lookup<IsWow64ProcessFn>(Kernel(), "IsWow64Process");
     BOOL underWow64 = FALSE;
-    if (!isWow64 || !wow64Directory || !isWow64(GetCurrentProcess(), &underWow64) || !underWow64)
+    return isWow64 && isWow64(process, &underWow64) && underWow64;
+}
+
+// Sysnative lies beside the system folder, in the Windows folder; its name is
+// one letter longer than "system32", so one more byte is kept free for it.
+bool QueryWow64Folders(Wow64Folders& folders)
+{
+    auto wow64Directory = Lookup<GetSystemWow64DirectoryFn>(Kernel(), "GetSystemWow64DirectoryA");
+    if (!wow64Directory || !RunsUnderWow64(GetCurrentProcess()) ||
+        !WholeFolder(GetSystemDirectoryA(folders.system.data(), MAX_PATH - 1), folders.system) ||
+        !WholeFolder(wow64Directory(folders.redirected.data(), MAX_PATH), folders.redirected))
         return false;
-    return WholeFolder(GetSystemDirectoryA(system.data(), MAX_PATH), system) &&
-           WholeFolder(wow64Directory(redirected.data(), MAX_PATH), redirected);
+    folders.native = folders.system;
+    lstrcpyA(folders.native.data() + (BaseName(folders.system.data()) - folders.system.data()),
+             "Sysnative");
+    return true;
+}
+
+bool SwapFolder(const char* path, const char* from, const char* to, PathBuffer& out)
+{
+    int length = lstrlenA(from);
+    int toLength = lstrlenA(to);
+    if (lstrlenA(path) <= length || path[length] != '\\' ||
+        toLength + lstrlenA(path + length) >= static_cast<int>(PathBufferSize))
+        return false;
+    lstrcpynA(out.data(), path, length + 1);
+    if (!SamePath(out.data(), from))
+        return false;
+    lstrcpyA(out.data(), to);
+    lstrcpyA(out.data() + toLength, path + length);
+    return true;
 }

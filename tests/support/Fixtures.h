@@ -20,6 +20,8 @@
 //   near-split.exe           German and US English, each key blank in one of
 //                            them, but no translation with all four blank
 //   near-nointernal.exe      "InternalName" is missing
+//   near-overrun.exe         blank under German only, which its translation
+//                            table names past the end of the version block
 //   ordinary.exe             an ordinary program with proper version strings
 //   windll.dll               the dropper DLL: 8192 bytes, its code at 1537
 //   windll-8191.dll, windll-8193.dll   one byte short, one byte over
