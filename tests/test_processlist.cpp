@@ -4,6 +4,7 @@
 #include <set>
 #include <string>
 #include "Fixtures.h"
+#include "Registry.h"
 #include "scan/Scan.h"
 
 namespace {
@@ -77,11 +78,16 @@ TEST(ProcessList, AProcessWhosePathCannotBeAskedIsPassedOver)
     EXPECT_EQ("", ListedPath(process.Id())) << "no entry without a full path";
 
     // The NT family's older way of asking is tried then too, with psapi.dll
-    // from the system folder, never one planted beside the program.
+    // from the system folder, never one planted beside the program: Windows
+    // 2000 and XP look there first, and so does Wine when it is told to
+    // prefer a DLL that is not its own.
     SetEnvironmentVariableA("ZORVANE_PLANTED_DLL_RAN", nullptr);
     PathBuffer out;
     out.fill('#');
     {
+        char const overrides[] = "Software\\Wine\\DllOverrides";
+        KeptValue loadOrder(HKEY_CURRENT_USER, overrides, "psapi");
+        ASSERT_TRUE(StoreText(HKEY_CURRENT_USER, overrides, "psapi", "native,builtin"));
         FixtureCopy planted("planted.dll", BuildFolder(), "psapi.dll");
         ASSERT_TRUE(planted.Made());
         EXPECT_FALSE(ResolveImagePath(process.Id(), "sealed.exe", out));
