@@ -32,20 +32,6 @@ void MakeEntry(const char* path, EntryBuffer& entry)
     lstrcatA(entry.data(), "\"");
 }
 
-// Writes the entry into the Run key under `root`, creating the key if it is
-// missing. False when either is refused.
-bool WriteEntry(HKEY root, const char* entry)
-{
-    char noClass[] = "";
-    DWORD disposition = 0;
-    RegKey run;
-    return RegCreateKeyExA(root, RunKey, 0, noClass, REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr,
-                           run.Receive(), &disposition) == ERROR_SUCCESS &&
-           RegSetValueExA(run.Get(), AutostartValue, 0, REG_SZ,
-                          reinterpret_cast<const BYTE*>(entry),
-                          static_cast<DWORD>(lstrlenA(entry) + 1)) == ERROR_SUCCESS;
-}
-
 // An absent key or value is no error: there is nothing to remove.
 void RemoveEntry(HKEY root)
 {
@@ -75,8 +61,8 @@ void SetAutostart(int on)
         return;
     EntryBuffer entry;
     MakeEntry(path.data(), entry);
-    if (WriteEntry(HKEY_LOCAL_MACHINE, entry.data()))
+    if (SetRegistryText(HKEY_LOCAL_MACHINE, RunKey, AutostartValue, entry.data()))
         RemoveEntry(HKEY_CURRENT_USER);
     else
-        WriteEntry(HKEY_CURRENT_USER, entry.data());
+        SetRegistryText(HKEY_CURRENT_USER, RunKey, AutostartValue, entry.data());
 }

@@ -4,11 +4,24 @@
 
 int EnhancedScanning;
 
-namespace {
+bool QueryRegistryValue(HKEY root, const char* key, const char* name, char* data, DWORD* size)
+{
+    RegKey opened;
+    return RegOpenKeyExA(root, key, 0, KEY_QUERY_VALUE, opened.Receive()) == ERROR_SUCCESS &&
+           RegQueryValueExA(opened.Get(), name, nullptr, nullptr, reinterpret_cast<BYTE*>(data),
+                            size) == ERROR_SUCCESS;
+}
 
-constexpr char EnhancedValue[] = "Enhanced";
-
-} // namespace
+bool SetRegistryText(HKEY root, const char* key, const char* name, const char* text)
+{
+    char noClass[] = "";
+    DWORD disposition = 0;
+    RegKey opened;
+    return RegCreateKeyExA(root, key, 0, noClass, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, nullptr,
+                           opened.Receive(), &disposition) == ERROR_SUCCESS &&
+           RegSetValueExA(opened.Get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
+                          static_cast<DWORD>(lstrlenA(text) + 1)) == ERROR_SUCCESS;
+}
 
 // Only the first character of the stored text counts. Whatever cannot be read
 // (no key, no value, a text too long for the buffer) leaves enhanced scanning
@@ -16,32 +29,18 @@ constexpr char EnhancedValue[] = "Enhanced";
 void LoadSettings()
 {
     EnhancedScanning = 1;
-    RegKey key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, SettingsKey, 0, KEY_QUERY_VALUE, key.Receive()) !=
-        ERROR_SUCCESS)
-        return;
     std::array<char, 5> data;
-    DWORD type = 0;
     DWORD size = data.size();
-    if (RegQueryValueExA(key.Get(), EnhancedValue, nullptr, &type,
-                         reinterpret_cast<BYTE*>(data.data()), &size) != ERROR_SUCCESS)
-        return;
     // A value without data has no first character to go by; the buffer then
     // holds nothing that was read, so the default stands.
-    if (size == 0)
-        return;
-    EnhancedScanning = data[0] == '1' ? 1 : 0;
+    if (QueryRegistryValue(HKEY_LOCAL_MACHINE, SettingsKey, EnhancedValueName, data.data(),
+                           &size) &&
+        size != 0)
+        EnhancedScanning = data[0] == '1' ? 1 : 0;
 }
 
 // Always one character and its terminator: "1" or "0".
 void SaveEnhancedSetting(int on)
 {
-    char noClass[] = "";
-    DWORD disposition = 0;
-    RegKey key;
-    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, SettingsKey, 0, noClass, REG_OPTION_NON_VOLATILE,
-                        KEY_SET_VALUE, nullptr, key.Receive(), &disposition) != ERROR_SUCCESS)
-        return;
-    const char* data = on ? "1" : "0";
-    RegSetValueExA(key.Get(), EnhancedValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(data), 2);
+    SetRegistryText(HKEY_LOCAL_MACHINE, SettingsKey, EnhancedValueName, on ? "1" : "0");
 }
