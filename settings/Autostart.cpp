@@ -47,13 +47,14 @@ void RemoveEntry(HKEY root)
 // is not elevated from Vista on, is started from their own Run key instead;
 // where the machine's entry is written, a per-user one of ours would start
 // the program a second time, and goes. Off is the uninstall: both entries go,
-// and so does the setting's key; "Software\Quillane" above it stays.
+// and so do both settings keys; "Software\Quillane" above each stays.
 void SetAutostart(int on)
 {
     if (!on) {
-        RemoveEntry(HKEY_LOCAL_MACHINE);
-        RemoveEntry(HKEY_CURRENT_USER);
-        RegDeleteKeyA(HKEY_LOCAL_MACHINE, SettingsKey);
+        for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
+            RemoveEntry(root);
+            RegDeleteKeyA(root, SettingsKey);
+        }
         return;
     }
     ModulePathBuffer path;

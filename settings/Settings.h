@@ -6,7 +6,7 @@ extern int EnhancedScanning;
 
 // Under HKEY_LOCAL_MACHINE: the key that holds the setting, and the machine's
 // Run key, which holds the program's autostart entry; under HKEY_CURRENT_USER,
-// the user's Run key, which holds it where the machine's may not be changed.
+// the same two keys hold them where the machine's may not be changed.
 inline constexpr char SettingsKey[] = "Software\\Quillane\\Zorvane";
 inline constexpr char EnhancedValueName[] = "Enhanced";
 inline constexpr char RunKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
