@@ -47,23 +47,29 @@ void RemoveEntry(HKEY root)
 // is not elevated from Vista on, is started from their own Run key instead;
 // where the machine's entry is written, a per-user one of ours would start
 // the program a second time, and goes. Off is the uninstall: both entries go,
-// and so do both settings keys; "Software\Quillane" above each stays.
-void SetAutostart(int on)
+// and so do both settings keys; "Software\Quillane" above each stays. A user
+// who may not change the machine cannot remove what an administrator's run
+// left there, and the result says so.
+bool SetAutostart(int on)
 {
     if (!on) {
         for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
             RemoveEntry(root);
             RegDeleteKeyA(root, SettingsKey);
         }
-        return;
+        // Every user may read the machine's keys: what can still be read
+        // there stays, whatever was refused, and what was never there is gone.
+        return !QueryRegistryValue(HKEY_LOCAL_MACHINE, RunKey, AutostartValue) &&
+               !QueryRegistryValue(HKEY_LOCAL_MACHINE, SettingsKey, EnhancedValueName);
     }
     ModulePathBuffer path;
     if (!ModulePath(path))
-        return;
+        return true;
     EntryBuffer entry;
     MakeEntry(path.data(), entry);
     if (SetRegistryText(HKEY_LOCAL_MACHINE, RunKey, AutostartValue, entry.data()))
         RemoveEntry(HKEY_CURRENT_USER);
     else
         SetRegistryText(HKEY_CURRENT_USER, RunKey, AutostartValue, entry.data());
+    return true;
 }

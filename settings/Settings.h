@@ -21,4 +21,6 @@ bool SetRegistryText(HKEY root, const char* key, const char* name, const char* t
 
 void LoadSettings();
 void SaveEnhancedSetting(int on);
-void SetAutostart(int on);
+// With `on` 0, the uninstall: false when the machine's entry or setting
+// stays, as for a user who may not change the machine.
+bool SetAutostart(int on);
