@@ -16,6 +16,12 @@ constexpr char UninstallQuestion[] =
     "If you uninstall the Zorvane you will have no protection against Grimlatch.\n\n"
     "Are you sure you want to uninstall the Zorvane?";
 
+// The entry that stays would start the program again at every logon: the
+// user is told, and told who can finish the uninstall.
+constexpr char UninstallIncomplete[] =
+    "Zorvane may still start with Windows: only an administrator can remove its entries for "
+    "this computer, by running Zorvane and choosing Uninstall Zorvane.";
+
 // Each kind of system is told of the file that it looks for.
 constexpr char HelpFileMissing[] = "ERROR: helpfile Zorvane.hlp unavailable";
 constexpr char HelpPageMissing[] = "ERROR: helpfile Zorvane.htm unavailable";
@@ -64,7 +70,8 @@ void Uninstall()
 {
     if (!UserAgrees(UninstallQuestion))
         return;
-    SetAutostart(0);
+    if (!SetAutostart(0))
+        ShowNotice(MainWindow, UninstallIncomplete, NoticeCaption, MB_OK);
     PostMessageA(MainWindow, WM_CLOSE, 0, 0);
 }
 

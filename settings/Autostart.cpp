@@ -32,20 +32,6 @@ void MakeEntry(const char* path, EntryBuffer& entry)
     lstrcatA(entry.data(), "\"");
 }
 
-// Writes the entry into the Run key under `root`, creating the key if it is
-// missing. False when either is refused.
-bool WriteEntry(HKEY root, const char* entry)
-{
-    char noClass[] = "";
-    DWORD disposition = 0;
-    RegKey run;
-    return RegCreateKeyExA(root, RunKey, 0, noClass, REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr,
-                           run.Receive(), &disposition) == ERROR_SUCCESS &&
-           RegSetValueExA(run.Get(), AutostartValue, 0, REG_SZ,
-                          reinterpret_cast<const BYTE*>(entry),
-                          static_cast<DWORD>(lstrlenA(entry) + 1)) == ERROR_SUCCESS;
-}
-
 // An absent key or value is no error: there is nothing to remove.
 void RemoveEntry(HKEY root)
 {
@@ -61,22 +47,29 @@ void RemoveEntry(HKEY root)
 // is not elevated from Vista on, is started from their own Run key instead;
 // where the machine's entry is written, a per-user one of ours would start
 // the program a second time, and goes. Off is the uninstall: both entries go,
-// and so does the setting's key; "Software\Quillane" above it stays.
-void SetAutostart(int on)
+// and so do both settings keys; "Software\Quillane" above each stays. A user
+// who may not change the machine cannot remove what an administrator's run
+// left there, and the result says so.
+bool SetAutostart(int on)
 {
     if (!on) {
-        RemoveEntry(HKEY_LOCAL_MACHINE);
-        RemoveEntry(HKEY_CURRENT_USER);
-        RegDeleteKeyA(HKEY_LOCAL_MACHINE, SettingsKey);
-        return;
+        for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
+            RemoveEntry(root);
+            RegDeleteKeyA(root, SettingsKey);
+        }
+        // Every user may read the machine's keys: what can still be read
+        // there stays, whatever was refused, and what was never there is gone.
+        return !QueryRegistryValue(HKEY_LOCAL_MACHINE, RunKey, AutostartValue) &&
+               !QueryRegistryValue(HKEY_LOCAL_MACHINE, SettingsKey, EnhancedValueName);
     }
     ModulePathBuffer path;
     if (!ModulePath(path))
-        return;
+        return true;
     EntryBuffer entry;
     MakeEntry(path.data(), entry);
-    if (WriteEntry(HKEY_LOCAL_MACHINE, entry.data()))
+    if (SetRegistryText(HKEY_LOCAL_MACHINE, RunKey, AutostartValue, entry.data()))
         RemoveEntry(HKEY_CURRENT_USER);
     else
-        WriteEntry(HKEY_CURRENT_USER, entry.data());
+        SetRegistryText(HKEY_CURRENT_USER, RunKey, AutostartValue, entry.data());
+    return true;
 }

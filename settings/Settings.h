@@ -6,10 +6,21 @@ extern int EnhancedScanning;
 
 // Under HKEY_LOCAL_MACHINE: the key that holds the setting, and the machine's
 // Run key, which holds the program's autostart entry; under HKEY_CURRENT_USER,
-// the user's Run key, which holds it where the machine's may not be changed.
+// the same two keys hold them where the machine's may not be changed.
 inline constexpr char SettingsKey[] = "Software\\Quillane\\Zorvane";
+inline constexpr char EnhancedValueName[] = "Enhanced";
 inline constexpr char RunKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+
+// Reads a value into `data`, of `*size` bytes, and gives the length read;
+// with both null it only tells whether the value can be read.
+bool QueryRegistryValue(HKEY root, const char* key, const char* name, char* data = nullptr,
+                        DWORD* size = nullptr);
+// Writes `text` with its terminator as a REG_SZ value, creating the key if
+// it is missing. False when either is refused.
+bool SetRegistryText(HKEY root, const char* key, const char* name, const char* text);
 
 void LoadSettings();
 void SaveEnhancedSetting(int on);
-void SetAutostart(int on);
+// With `on` 0, the uninstall: false when the machine's entry or setting
+// stays, as for a user who may not change the machine.
+bool SetAutostart(int on);

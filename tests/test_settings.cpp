@@ -20,15 +20,19 @@ class SettingsStore : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        RemoveKey(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey);
+        TearDown();
         AppInstance = GetModuleHandleA(nullptr);
     }
-    void TearDown() override { RemoveKey(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey); }
+    void TearDown() override
+    {
+        RemoveKey(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey);
+        RemoveKey(HKEY_CURRENT_USER, ZorvaneSettingsKey);
+    }
 
     // Stores the value, loads, and tells what the flag became.
-    int LoadWith(DWORD type, const void* data, DWORD size)
+    int LoadWith(DWORD type, const void* data, DWORD size, HKEY root = HKEY_LOCAL_MACHINE)
     {
-        EXPECT_TRUE(StoreValue(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey, "Enhanced", type, data, size));
+        EXPECT_TRUE(StoreValue(root, ZorvaneSettingsKey, "Enhanced", type, data, size));
         EnhancedScanning = 7;
         LoadSettings();
         return EnhancedScanning;
@@ -75,6 +79,39 @@ TEST_F(SettingsStore, TheStoredTypeIsNotLookedAtOnlyTheFirstByte)
     EXPECT_EQ(1, LoadWith(REG_BINARY, "", 0)) << "a value without data leaves enhanced scanning on";
 }
 
+TEST_F(SettingsStore, TheUsersOwnValueComesFirstAndWhatIsNotReadThereFallsThrough)
+{
+    ASSERT_TRUE(StoreText(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey, "Enhanced", "0"));
+    EXPECT_EQ(1, LoadWith(REG_SZ, "1", 2, HKEY_CURRENT_USER)) << "the user's own comes first";
+    EXPECT_EQ(0, LoadWith(REG_SZ, "12345", 6, HKEY_CURRENT_USER)) << "too long for the buffer";
+    EXPECT_EQ(0, LoadWith(REG_SZ, "", 0, HKEY_CURRENT_USER)) << "a value without data";
+}
+
+// A user who may not change the machine: the key cannot be opened for
+// writing. (Wine would create a missing key under a read-only parent, so the
+// key is there, with or without a choice in it.) The user's choice outlives a
+// restart, and a later one that the machine's key takes, as an
+// administrator's, is not hidden from that user by the old copy.
+TEST_F(SettingsStore, AChoiceTheMachineRefusesIsKeptForTheUserUntilTheMachineTakesOne)
+{
+    for (bool machineHasOne : {false, true}) {
+        ASSERT_TRUE(StoreText(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey, "Enhanced", "1"));
+        if (!machineHasOne)
+            RemoveValue(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey, "Enhanced");
+        {
+            ReadOnlyKey locked(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey);
+            ASSERT_TRUE(locked.Locked());
+            EnhancedScanning = 1;
+            OnCommand(nullptr, WM_COMMAND, IDM_ENHANCED, 0);
+            LoadSettings(); // closed and started again
+            EXPECT_EQ(0, EnhancedScanning) << "machine's choice present: " << machineHasOne;
+        }
+        OnCommand(nullptr, WM_COMMAND, IDM_ENHANCED, 0); // as an administrator
+        LoadSettings();
+        EXPECT_EQ(1, EnhancedScanning) << "machine's choice present: " << machineHasOne;
+    }
+}
+
 TEST_F(SettingsStore, SwitchingTwiceStoresZeroThenOneTwoBytesEach)
 {
     EnhancedScanning = 1;
@@ -112,6 +149,7 @@ protected:
         RemoveValue(HKEY_LOCAL_MACHINE, MachineRunKey, "Zorvane");
         RemoveValue(HKEY_CURRENT_USER, UserRunKey, "Zorvane");
         RemoveKey(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey);
+        RemoveKey(HKEY_CURRENT_USER, ZorvaneSettingsKey);
     }
     void TearDown() override
     {
@@ -119,6 +157,7 @@ protected:
         RemoveValue(HKEY_LOCAL_MACHINE, MachineRunKey, "Zorvane");
         RemoveValue(HKEY_CURRENT_USER, UserRunKey, "Zorvane");
         RemoveKey(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey);
+        RemoveKey(HKEY_CURRENT_USER, ZorvaneSettingsKey);
     }
 };
 
@@ -136,15 +175,18 @@ TEST_F(Autostart, OnWritesTheModulePathWithItsTerminatorAndLeavesTheSettingsAlon
     EXPECT_EQ(OwnModulePath() + '\0', AutostartEntry().bytes) << "an older entry is overwritten";
 }
 
-TEST_F(Autostart, OffRemovesTheEntryAndTheSettingsKeyButNotTheCompanyKey)
+TEST_F(Autostart, OffRemovesTheEntryAndBothSettingsKeysButNotTheCompanyKeys)
 {
     SetAutostart(1);
     ASSERT_TRUE(StoreText(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey, "Enhanced", "0"));
+    ASSERT_TRUE(StoreText(HKEY_CURRENT_USER, ZorvaneSettingsKey, "Enhanced", "0"));
     ASSERT_TRUE(StoreText(HKEY_LOCAL_MACHINE, MachineRunKey, "Another", "other.exe"));
-    SetAutostart(0);
+    EXPECT_TRUE(SetAutostart(0)) << "everything was removed";
     EXPECT_FALSE(AutostartEntry().present);
-    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey));
-    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, QuillaneKey)) << "Software\\Quillane must stay";
+    for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
+        EXPECT_FALSE(KeyExists(root, ZorvaneSettingsKey));
+        EXPECT_TRUE(KeyExists(root, QuillaneKey)) << "Software\\Quillane must stay";
+    }
     EXPECT_TRUE(ReadStoredValue(HKEY_LOCAL_MACHINE, MachineRunKey, "Another").present)
         << "other programs' entries must stay";
     RemoveValue(HKEY_LOCAL_MACHINE, MachineRunKey, "Another");
