@@ -41,17 +41,16 @@ constexpr char AboutText[] =
     "\n"
     "Zorvane removes the threat of Grimlatch from your computer. Grimlatch is a virus-like "
     "stealth program with which a remote controller can covertly control your computer, steal "
-    "your passwords, start programs and move files, over a local network or the Internet; the "
-    "controller can also scan for computers on which Grimlatch is installed. The only real "
-    "defence is to disable the hidden component of Grimlatch that runs on your computer. "
-    "Zorvane watches your computer continuously and disables that component as soon as it "
-    "shows up, so that the controller cannot reach your computer. The included help file "
-    "explains all this in detail.\n"
+    "passwords, start programs and move files over a local network or the Internet, and scan for "
+    "computers on which it is installed. The only real defence is to disable its hidden "
+    "component on your computer: Zorvane watches continuously and disables it when it shows "
+    "up, so that the controller cannot reach your computer. The included help file explains "
+    "this in detail.\n"
     "\n"
-    "Zorvane is free and may be passed on freely; Quillane offers it as a public service. "
-    "Please make sure that you have the latest version: new versions of Grimlatch will come, "
-    "and Zorvane will be updated to match them. Visit " MAKER_WEB_ADDRESS " for the latest "
-    "version, and for Quillane's systems-management and security products.";
+    "Zorvane is free and may be passed on freely, as a public service of Quillane. Please keep "
+    "to the latest version: new versions of Grimlatch will come, and Zorvane will be updated to "
+    "match. Visit " MAKER_WEB_ADDRESS " for it, and for Quillane's systems-management and "
+    "security products.";
 
 bool UserAgrees(const char* question)
 {

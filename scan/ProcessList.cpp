@@ -38,7 +38,7 @@ private:
 // redirected to another file: such a program is left out of the list.
 bool IsOfOwnKind(HANDLE process)
 {
-    return !RunsUnderWow64(GetCurrentProcess()) || RunsUnderWow64(process);
+    return !RunsUnderWow64(ThisProcess()) || RunsUnderWow64(process);
 }
 
 // Copies the whole path or nothing.

@@ -53,7 +53,7 @@ bool BuildDropperDllPath()
 bool ScanAutostartKeys(ProcessList& snapshot)
 {
     bool found = false;
-    bool twoViews = RunsUnderWow64(GetCurrentProcess());
+    bool twoViews = RunsUnderWow64(ThisProcess());
     for (ScanPass pass : {ScanPass::Silent, ScanPass::Asking}) {
         for (const AutostartKey& key : AutostartKeys) {
             for (REGSAM view : {REGSAM(0), REGSAM(KEY_WOW64_64KEY)}) {
@@ -119,7 +119,7 @@ bool EnableShutdownPrivilege()
         return false;
 
     HANDLE token = nullptr;
-    if (!openToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token))
+    if (!openToken(ThisProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token))
         return false;
     KernelHandle tokenOwner(token);
     TOKEN_PRIVILEGES privileges = {};

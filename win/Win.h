@@ -139,6 +139,12 @@ struct Wow64Folders {
 };
 // False where nothing is redirected, and for a folder too long for the buffers.
 bool QueryWow64Folders(Wow64Folders& folders);
+// The handle by which a process names itself, as GetCurrentProcess gives it on
+// every Windows: a constant, so the program need not import that call.
+inline HANDLE ThisProcess()
+{
+    return reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-1));
+}
 // Whether the process runs under WoW64; false also where that cannot be told.
 bool RunsUnderWow64(HANDLE process);
 // The path with its folder `from` (the folder itself or one above it)

@@ -32,7 +32,7 @@ bool RunsUnderWow64(HANDLE process)
 bool QueryWow64Folders(Wow64Folders& folders)
 {
     auto wow64Directory = Lookup<GetSystemWow64DirectoryFn>(Kernel(), "GetSystemWow64DirectoryA");
-    if (!wow64Directory || !RunsUnderWow64(GetCurrentProcess()) ||
+    if (!wow64Directory || !RunsUnderWow64(ThisProcess()) ||
         !WholeFolder(GetSystemDirectoryA(folders.system.data(), MAX_PATH - 1), folders.system) ||
         !WholeFolder(wow64Directory(folders.redirected.data(), MAX_PATH), folders.redirected))
         return false;
