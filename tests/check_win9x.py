@@ -9,10 +9,13 @@ property sheet and the shell would show: the version block and the icon
 group. Given a disassembler (--objdump), it reads every executable section
 and fails on any instruction that an 80386 lacks, x87 floating point included:
 a 386 may have no coprocessor, and the program needs none. With the map, it
-stops where the code ends and the constant data after it begins. Only files
-are read, so this runs on hosts that cannot execute 32-bit code.
+stops where the code ends and the constant data after it begins. Asked for
+the packed headers (--packed, see tools/pack_headers.py), it fails unless they
+fill the first 512 bytes, the sections' data follows them, the checksum holds
+and the DOS header carries a DOS program that prints its message and ends.
+Only files are read, so this runs on hosts that cannot execute 32-bit code.
 
-  check_win9x.py EXE ALLOWLIST [--map MAP] [--objdump OBJDUMP]
+  check_win9x.py EXE ALLOWLIST [--map MAP] [--objdump OBJDUMP] [--packed]
 """
 import re
 import struct
@@ -44,6 +47,9 @@ def read_pe(path):
     if machine != 0x14C or magic != 0x10B:
         raise SystemExit(f"{path}: not a 32-bit x86 image (machine {machine:#x}, magic {magic:#x})")
     header = {
+        "data": data,
+        "pe": pe,
+        "size_of_headers": struct.unpack_from("<I", data, opt + 60)[0],
         "os": struct.unpack_from("<HH", data, opt + 40),
         "subsystem_version": struct.unpack_from("<HH", data, opt + 48),
         "subsystem": struct.unpack_from("<H", data, opt + 68)[0],
@@ -56,6 +62,8 @@ def read_pe(path):
         s = opt + opt_size + 40 * i
         vsize, va, rawsize, rawptr = struct.unpack_from("<IIII", data, s + 8)
         sections.append((va, max(vsize, rawsize), rawptr))
+        if rawsize:
+            header.setdefault("first_data", rawptr)
         # Code, or memory that may be executed: either way the processor may run it.
         if struct.unpack_from("<I", data, s + 36)[0] & 0x20000020:
             header["code_sections"].append(data[s:s + 8].rstrip(b"\0").decode("ascii"))
@@ -206,6 +214,30 @@ def check_imports(imports, allowed):
     return problems
 
 
+def check_packed(header):
+    """The packed headers, and the DOS program that starts at the DOS header's
+    e_cs:e_ip, after e_cparhdr paragraphs: it must print a message that ends
+    with '$' before e_lfanew, inside the part of the file that DOS loads."""
+    data, field = header["data"], header["pe"] + 88
+    total = sum(struct.unpack_from(f"<{len(data) // 2}H", data[:field] + bytes(4) + data[field + 4:]))
+    while total >> 16:
+        total = (total & 0xFFFF) + (total >> 16)
+    checks = [("e_lfanew", header["pe"], 0x40), ("SizeOfHeaders", header["size_of_headers"], 0x200),
+              ("the first section's data", header.get("first_data", 0), 0x200),
+              ("CheckSum", struct.unpack_from("<I", data, field)[0], total + len(data))]
+    problems = [f"{what} is {got:#x}, expected {want:#x}" for what, got, want in checks if got != want]
+    last_page, pages, _, paragraphs, *_, ip, cs, lfarlc = struct.unpack_from("<12H", data, 2)
+    if lfarlc < 0x40:
+        problems.append(f"e_lfarlc is {lfarlc:#x}, so Windows takes the file for a DOS program")
+    segment, loaded = 16 * (paragraphs + cs), 512 * pages - (512 - last_page if last_page else 0)
+    code = data[segment + ip:0x3C]
+    if code[:3] != b"\x0e\x1f\xba" or code[5:14] != bytes.fromhex("b4 09 cd 21 b8 01 4c cd 21"):
+        problems.append(f"no DOS program at {segment + ip:#x} that prints a message and ends")
+    elif b"$" not in data[segment + int.from_bytes(code[3:5], "little"):min(0x3C, loaded)]:
+        problems.append("the DOS program's message does not end with '$' before e_lfanew")
+    return problems
+
+
 def check_constructors(map_path):
     """The list of constructors that the linker lays out between its two
     markers holds only its sentinels when there is nothing to run."""
@@ -292,6 +324,9 @@ def main():
             options[option] = args[at + 1]
             del args[at:at + 2]
     map_path = options.get("--map")
+    packed = "--packed" in args
+    if packed:
+        args.remove("--packed")
     exe, allowlist = args
     allowed = load_allowlist(allowlist)
     header, imports, tree = read_pe(exe)
@@ -299,6 +334,8 @@ def main():
     problems += check_imports(imports, allowed)
     if map_path:
         problems += check_constructors(map_path)
+    if packed:
+        problems += check_packed(header)
     if header["subsystem"] != 2:
         problems.append(f"subsystem {header['subsystem']}, expected 2 (Windows GUI)")
     if header["subsystem_version"] > (4, 0):
