@@ -69,11 +69,12 @@ void AppendLine(const char* line)
         lstrcpyA(old.data() + lstrlenA(old.data()) - 3, "old");
         // The old archive goes only once the log has moved out of the way
         // under a name of its own: a log that another program holds cannot
-        // move, and the archive then stays as it is.
+        // move, and the archive then stays as it is. So does it where that
+        // name is taken by what cannot be deleted.
         PathBuffer aside = old; // Zorvane.ol~
         aside[lstrlenA(aside.data()) - 1] = '~';
         bool renamed = false;
-        if (!IsForeign(old.data()) && !IsForeign(aside.data())) {
+        if (!IsForeign(old.data())) {
             DeleteFileA(aside.data());
             if (MoveFileA(path.data(), aside.data())) {
                 DeleteFileA(old.data());

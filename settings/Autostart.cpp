@@ -1,35 +1,19 @@
 #include <array>
-#include "win/Notice.h"
 #include "win/Win.h"
 #include "settings/Settings.h"
 
 namespace {
 
 constexpr char AutostartValue[] = "Zorvane";
-using ModulePathBuffer = std::array<char, 300>;
 // The path, and the two quotes that a path with a blank is given.
-using EntryBuffer = std::array<char, 300 + 2>;
-
-// The full path of the running executable. False when it cannot be had whole:
-// a path cut short would make Windows start some other file, or none.
-bool ModulePath(ModulePathBuffer& path)
-{
-    DWORD length = GetModuleFileNameA(AppInstance, path.data(), static_cast<DWORD>(path.size()));
-    return length > 0 && length < path.size();
-}
+using EntryBuffer = std::array<char, PathBufferSize + 2>;
 
 // Unquoted, "C:\Program Files\Zorvane\Zorvane.exe" would let a planted
 // C:\Program.exe start at logon in the program's place. A path without a
 // blank is written bare, as it always was.
 void MakeEntry(const char* path, EntryBuffer& entry)
 {
-    if (!Holds(path, ' ')) {
-        lstrcpyA(entry.data(), path);
-        return;
-    }
-    lstrcpyA(entry.data(), "\"");
-    lstrcatA(entry.data(), path);
-    lstrcatA(entry.data(), "\"");
+    wsprintfA(entry.data(), Holds(path, ' ') ? "\"%s\"" : "%s", path);
 }
 
 // An absent key or value is no error: there is nothing to remove.
@@ -62,8 +46,9 @@ bool SetAutostart(int on)
         return !QueryRegistryValue(HKEY_LOCAL_MACHINE, RunKey, AutostartValue) &&
                !QueryRegistryValue(HKEY_LOCAL_MACHINE, SettingsKey, EnhancedValueName);
     }
-    ModulePathBuffer path;
-    if (!ModulePath(path))
+    // A path cut short would make Windows start some other file, or none.
+    PathBuffer path;
+    if (!ProgramPath(path))
         return true;
     EntryBuffer entry;
     MakeEntry(path.data(), entry);

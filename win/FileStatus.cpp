@@ -92,11 +92,16 @@ const char* BaseName(const char* path)
     return base;
 }
 
+bool ProgramPath(PathBuffer& path)
+{
+    DWORD length = GetModuleFileNameA(AppInstance, path.data(), static_cast<DWORD>(path.size()));
+    return length > 0 && length < path.size();
+}
+
 // A path cut short could name some other file, so such a path is refused.
 bool PathBesideProgram(const char* fileName, PathBuffer& path)
 {
-    DWORD length = GetModuleFileNameA(AppInstance, path.data(), static_cast<DWORD>(path.size()));
-    if (length == 0 || length >= path.size())
+    if (!ProgramPath(path))
         return false;
     size_t folderLength = static_cast<size_t>(BaseName(path.data()) - path.data());
     if (folderLength == 0 || folderLength - 1 + static_cast<size_t>(lstrlenA(fileName)) >= path.size())

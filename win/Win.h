@@ -114,6 +114,9 @@ const char* BaseName(const char* path);
 // Whether two paths are one as the file system compares names: equal but for
 // the case of letters, in whatever language the user reads.
 bool SamePath(const char* a, const char* b);
+// The full path of the running executable. False when it cannot be had
+// whole: a path cut short would name some other file, or none.
+bool ProgramPath(PathBuffer& path);
 // A file's path in the executable's folder; `fileName` starts with a
 // backslash. False when the module path cannot be had whole or the file's
 // path would not fit.
