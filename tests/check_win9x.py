@@ -6,7 +6,10 @@ C run-time DLL), and every imported function on the allowlist. Given the
 linker's map (--map), it also fails when the executable has constructors of
 global objects: its own start runs none. It reads back what Explorer's
 property sheet and the shell would show: the version block and the icon
-group. Given a disassembler (--objdump), it reads every executable section
+group; and the manifest that Windows XP and later read: run as invoker, every
+system from Vista to 11 supported, system DPI awareness and the Common
+Controls 6, in one line with no comment and no namespace declared twice (XP
+SP2 fails on that). Given a disassembler (--objdump), it reads every executable section
 and fails on any instruction that an 80386 lacks, x87 floating point included:
 a 386 may have no coprocessor, and the program needs none. With the map, it
 stops where the code ends and the constant data after it begins. Asked for
@@ -21,6 +24,7 @@ import re
 import struct
 import subprocess
 import sys
+import xml.etree.ElementTree as ElementTree
 
 # The DLLs of every Windows 95, from the first release on.
 SYSTEM_DLLS = {"KERNEL32", "USER32", "GDI32", "ADVAPI32", "SHELL32", "VERSION"}
@@ -315,6 +319,54 @@ def missing_instructions(exe, objdump, sections, stop=None):
     return found, count
 
 
+ASM_V1 = "{urn:schemas-microsoft-com:asm.v1}"
+COMPATIBILITY = "{urn:schemas-microsoft-com:compatibility.v1}"
+WINDOWS_SETTINGS = "{http://schemas.microsoft.com/SMI/2005/WindowsSettings}"
+# Vista, 7, 8, 8.1, and 10 and 11, which share one.
+SUPPORTED_OS = {"{e2011457-1546-43c5-a5fe-008deee3d3f0}", "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",
+                "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}", "{1f676c76-80e1-4239-95bb-83d0f6d0da78}",
+                "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"}
+
+
+def check_manifest(tree):
+    manifests = tree.get((24, 1), [])
+    if len(manifests) != 1:
+        return [f"expected one manifest with id 1, found {len(manifests)}"]
+    text = manifests[0].decode("utf-8")
+    problems = []
+    declared = re.findall(r'xmlns(?::\w+)?="([^"]*)"', text)
+    for uri in sorted({u for u in declared if declared.count(u) > 1}):
+        problems.append(f"the manifest declares {uri} {declared.count(uri)} times")
+    if re.search(r">\s+<|<!--", text):
+        problems.append("the manifest holds white space between elements or a comment")
+    try:
+        root = ElementTree.fromstring(text)
+    except ElementTree.ParseError as error:
+        return problems + [f"the manifest is not well-formed XML: {error}"]
+    identity = root.find(ASM_V1 + "assemblyIdentity")
+    if (root.tag != ASM_V1 + "assembly" or root.get("manifestVersion") != "1.0" or identity is None
+            or not all(identity.get(a) for a in ("type", "name", "version"))):
+        problems.append("the manifest is not an assembly of version 1.0 with an identity")
+    levels = [e.get("level") for e in root.iter() if e.tag.endswith("}requestedExecutionLevel")]
+    trust = [e for e in root if e.tag.endswith("}trustInfo")]
+    if levels != ["asInvoker"] or not trust or trust[0].tag == ASM_V1 + "trustInfo":
+        problems.append(f"execution levels {levels}, expected asInvoker only, under a trustInfo"
+                        " of the asm.v2 or asm.v3 namespace")
+    ids = {e.get("Id") for e in root.iter(COMPATIBILITY + "supportedOS")}
+    if ids != SUPPORTED_OS:
+        problems.append(f"supported systems {sorted(ids)}, expected Vista, 7, 8, 8.1 and 10")
+    aware = [e.text for e in root.iter(WINDOWS_SETTINGS + "dpiAware")]
+    if aware != ["true"]:
+        problems.append(f"dpiAware {aware}, expected true (system DPI awareness)")
+    controls = [e.attrib for e in root.iter(ASM_V1 + "assemblyIdentity")
+                if e.get("name") == "Microsoft.Windows.Common-Controls"]
+    if controls != [{"type": "win32", "name": "Microsoft.Windows.Common-Controls", "version": "6.0.0.0",
+                     "processorArchitecture": "*", "publicKeyToken": "6595b64144ccf1df",
+                     "language": "*"}]:
+        problems.append(f"Common Controls dependency {controls}, expected version 6.0.0.0")
+    return problems
+
+
 def main():
     args = sys.argv[1:]
     options = {}
@@ -330,7 +382,7 @@ def main():
     exe, allowlist = args
     allowed = load_allowlist(allowlist)
     header, imports, tree = read_pe(exe)
-    problems = check_resources(tree)
+    problems = check_resources(tree) + check_manifest(tree)
     problems += check_imports(imports, allowed)
     if map_path:
         problems += check_constructors(map_path)

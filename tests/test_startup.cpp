@@ -9,6 +9,7 @@
 #include "Wait.h"
 #include "Zorvane.h"
 #include "app/App.h"
+#include <tlhelp32.h>
 
 namespace {
 
@@ -295,6 +296,33 @@ TEST_F(Startup, ATickDuringANoticeStartsNoSecondScanAndACloseEndsTheScan)
     ASSERT_TRUE(z.WaitForExit(Patience, &code));
     EXPECT_EQ(0u, code);
     EXPECT_TRUE(FileExists(DropperDllFile())) << "the scan must stop, not go on to its end";
+    RemoveDropperDll();
+}
+
+// Wine reads the manifest as Windows does: the buttons of the notices come
+// from the Common Controls 6 in the side-by-side store, which Windows 95
+// lacks, and no earlier comctl32 stands in for it.
+TEST_F(Startup, TheNoticesButtonsAreThoseOfTheCommonControls6)
+{
+    ASSERT_TRUE(PlantDropperDll());
+    ZorvaneProcess z;
+    ASSERT_TRUE(z.Start());
+    HWND w = z.WaitForWindow();
+    ASSERT_TRUE(WaitForNotice(Patience).shown);
+    std::vector<std::string> controls;
+    HANDLE modules = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, z.Id());
+    MODULEENTRY32 module = {};
+    module.dwSize = sizeof module;
+    for (BOOL more = Module32First(modules, &module); more; more = Module32Next(modules, &module))
+        if (lstrcmpiA(module.szModule, "comctl32.dll") == 0)
+            controls.push_back(Upper(module.szExePath));
+    CloseHandle(modules);
+    EXPECT_TRUE(controls.size() == 1 && Contains(controls[0], "\\WINSXS\\") &&
+                Contains(controls[0], "COMMON-CONTROLS_6595B64144CCF1DF_6."))
+        << controls.size() << " comctl32.dll loaded, the first from "
+        << (controls.empty() ? "" : controls[0]);
+    PostMessageA(w, WM_CLOSE, 0, 0);
+    EXPECT_TRUE(z.WaitForExit(Patience));
     RemoveDropperDll();
 }
 
