@@ -4,6 +4,14 @@
 namespace {
 
 constexpr char LogName[] = "\\Zorvane.log";
+// Under the user's local application data, as Windows programs keep theirs.
+constexpr char UserLogFolder[] = "\\Quillane\\Zorvane";
+static_assert(MAX_PATH + sizeof UserLogFolder + sizeof LogName <= PathBufferSize);
+
+using SHGetFolderPathFn = HRESULT(WINAPI*)(HWND, int, HANDLE, DWORD, LPSTR);
+// CSIDL_LOCAL_APPDATA | CSIDL_FLAG_CREATE, which the headers give only to
+// programs for Windows 2000 and later.
+int const LocalAppData = 0x001C | 0x8000;
 
 DWORD const LogLimit = 256 * 1024;
 // No log of ours grows this large, so such a file is someone else's.
@@ -54,13 +62,46 @@ bool KeepNewestHalf(const char* path)
            SetEndOfFile(log.Get());
 }
 
+// Where the log goes: beside the program while its folder takes the log.
+// A user who may not write there (a limited user of XP, or from Vista on
+// any user not elevated, with the program in Program Files; or a folder on
+// read-only media) keeps the log in a folder of their own instead, so that
+// a removal is never recorded nowhere. Windows 95/98 keep no rights on
+// folders: the log stays beside the program there. A log beside the
+// program that is not Zorvane's, or that another program holds, keeps the
+// log there, to lose its line as before.
+bool ChooseLogPath(PathBuffer& path)
+{
+    if (!PathBesideProgram(LogName, path))
+        return false;
+    if ((GetVersion() & 0x80000000u) || IsForeign(path.data()))
+        return true;
+    KernelHandle probe(CreateFileA(path.data(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                   nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD refused = probe.Valid() ? ERROR_SUCCESS : GetLastError();
+    if (refused != ERROR_ACCESS_DENIED && refused != ERROR_WRITE_PROTECT)
+        return true;
+    auto folderPath = Lookup<SHGetFolderPathFn>(GetModuleHandleA("shell32.dll"), "SHGetFolderPathA");
+    if (!folderPath || folderPath(nullptr, LocalAppData, nullptr, 0, path.data()) != S_OK)
+        return false;
+    // Each level is made in turn: CreateDirectoryA makes one only.
+    char* end = path.data() + lstrlenA(path.data());
+    lstrcpyA(end, UserLogFolder);
+    end[9] = '\0'; // Quillane
+    CreateDirectoryA(path.data(), nullptr);
+    end[9] = '\\';
+    CreateDirectoryA(path.data(), nullptr);
+    lstrcatA(end, LogName);
+    return true;
+}
+
 // The whole line goes in one write at the end, so no earlier line is ever
 // touched. A full log is renamed whole rather than cut, for the same reason,
 // wherever Zorvane.old may take it.
 void AppendLine(const char* line)
 {
     PathBuffer path;
-    if (!PathBesideProgram(LogName, path) || IsForeign(path.data()))
+    if (!ChooseLogPath(path) || IsForeign(path.data()))
         return;
     DWORD length = static_cast<DWORD>(lstrlenA(line));
     DWORD size = 0;

@@ -8,6 +8,7 @@
 #include <tuple>
 #include <utility>
 #include <vector>
+#include <shlobj.h>
 #include "LongPath.h"
 #include "ScanTest.h"
 #include "Zorvane.h"
@@ -1204,6 +1205,84 @@ TEST_F(Elimination, ADllInUseIsDeletedAtRestartAndTheReportSaysSo)
               logged) << "the handing over is logged once";
 }
 
+// The Unix path of a path, as Wine gives it; "" where it gives none.
+std::string UnixName(const std::string& path)
+{
+    using Convert = char*(CDECL*)(const WCHAR*);
+    auto convert = reinterpret_cast<Convert>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+    std::wstring wide(path.begin(), path.end());
+    char* name = convert ? convert(wide.c_str()) : nullptr;
+    std::string unix = name ? name : "";
+    HeapFree(GetProcessHeap(), 0, name);
+    return unix;
+}
+
+// A folder that refuses every new file, as Program Files refuses a limited
+// user's: Wine runs as root here and would write anywhere, so the folder is
+// made immutable from Wine's Unix side while the object lives.
+class RefusingFolder {
+public:
+    explicit RefusingFolder(std::string folder) : folder_(std::move(folder))
+    {
+        refuses_ = Lock("+i", false);
+    }
+    ~RefusingFolder() { Lock("-i", true); }
+    RefusingFolder(const RefusingFolder&) = delete;
+    RefusingFolder& operator=(const RefusingFolder&) = delete;
+    bool Refuses() const { return refuses_; }
+
+private:
+    bool TakesFiles() const
+    {
+        HANDLE probe = CreateFileA((folder_ + "\\probe").c_str(), GENERIC_WRITE, 0, nullptr,
+                                   CREATE_ALWAYS, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+        return probe != INVALID_HANDLE_VALUE && CloseHandle(probe);
+    }
+    bool Lock(const char* flag, bool takes) const
+    {
+        std::string unix = UnixName(folder_);
+        return !unix.empty() && StartUnixShell(std::string("chattr ") + flag + " '" + unix + "'") &&
+               WaitUntil([&] { return TakesFiles() == takes; }, Patience);
+    }
+    std::string folder_;
+    bool refuses_;
+};
+
+// A user who may not write the program's folder finds the log in a folder of
+// their own, under their local application data, whole as ever.
+TEST_F(Elimination, AFolderThatRefusesTheLogSendsItToTheUsersOwnFolder)
+{
+    if (!RunningOnWine())
+        GTEST_SKIP() << "the folder is locked from Wine's Unix side";
+    char appData[MAX_PATH] = "";
+    ASSERT_EQ(S_OK, SHGetFolderPathA(nullptr, CSIDL_LOCAL_APPDATA, nullptr, 0, appData));
+    std::string const userLog = std::string(appData) + "\\Quillane\\Zorvane\\Zorvane.log";
+    std::string const folder = Folder() + "\\Program", exe = folder + "\\Zorvane.exe";
+    DeleteFileA(userLog.c_str());
+    CreateDirectoryA(folder.c_str(), nullptr);
+    ASSERT_TRUE(CopyFileA(ZorvaneExe().c_str(), exe.c_str(), FALSE));
+    FixtureCopy server("server.exe", Folder(), "logged elsewhere.exe");
+    LookAlikeProcess process(server.Path());
+    {
+        RefusingFolder locked(folder);
+        ASSERT_TRUE(locked.Refuses()) << "chattr must make " << folder << " refuse new files";
+        ZorvaneProcess z;
+        ASSERT_TRUE(z.Start("", SW_SHOWNORMAL, exe));
+        EXPECT_EQ(Question(server.Path()), AnswerNotice(IDYES).text);
+        AnswerNotice(IDOK);
+    }
+    std::string log = FileBytes(userLog);
+    EXPECT_TRUE(Contains(log, " | Question | " + server.Path() + " | Yes\r\n") &&
+                Contains(log, " | Removed | " + Upper(server.Path()) + " | " +
+                                  Quarantine(Upper(Folder())) + "\r\n"))
+        << userLog << " holds: " << log;
+    EXPECT_FALSE(FileExists(folder + "\\Zorvane.log"));
+    DeleteFileA(userLog.c_str());
+    DeleteFileA(exe.c_str());
+    RemoveDirectoryA(folder.c_str());
+}
+
 // A log that cannot be written, or is not Zorvane's, is left as it was and
 // changes nothing that the user sees. A log that a line would take past
 // 256 KiB becomes Zorvane.old, in place of an earlier one.
@@ -1285,25 +1364,20 @@ TEST_F(Elimination, TheLogChangesNothingTheUserSeesAndKeepsWithinItsLimit)
 // Wine finds the exact name first, and the twin once that has gone.
 bool MakeCaseTwin(const std::string& path, bool asFolder)
 {
-    using UnixName = char*(CDECL*)(const WCHAR*);
-    auto unixName = reinterpret_cast<UnixName>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
     WIN32_FIND_DATAA file;
     HANDLE search = FindFirstFileA(path.c_str(), &file);
-    if (!unixName || search == INVALID_HANDLE_VALUE)
+    if (search == INVALID_HANDLE_VALUE)
         return false;
     FindClose(search);
     std::string name = file.cFileName, twin = Upper(name);
     if (twin == name)
         CharLowerA(twin.data());
     std::string folder = path.substr(0, path.rfind('\\'));
-    std::wstring wide(folder.begin(), folder.end());
-    char* unixFolder = unixName(wide.c_str());
-    if (!unixFolder)
+    std::string unixFolder = UnixName(folder);
+    if (unixFolder.empty())
         return false;
-    std::string made = std::string(unixFolder) + "/twin made";
-    twin = std::string(unixFolder) + "/" + twin;
-    HeapFree(GetProcessHeap(), 0, unixFolder);
+    std::string made = unixFolder + "/twin made";
+    twin = unixFolder + "/" + twin;
     if (!StartUnixShell(std::string(asFolder ? "mkdir '" : "echo twin >'") + twin + "' && touch '" +
                         made + "'"))
         return false;
