@@ -39,6 +39,8 @@ import re
 import struct
 import sys
 
+from source_date import source_date_epoch
+
 MAGIC = 0x00035F3F
 BTREE_MAGIC = 0x293B
 SYSTEM_MAGIC = 0x036C
@@ -633,7 +635,9 @@ def main(argv):
     htm = argv[4] if len(argv) == 5 else None
     try:
         meta, topics = parse(source)
-        date = int(os.environ.get("SOURCE_DATE_EPOCH", os.stat(source).st_mtime))
+        date = source_date_epoch()
+        if date is None:
+            date = int(os.stat(source).st_mtime)
         data = build(meta, topics, source, date)
     except SourceError as e:
         print(f"make_help: {e}", file=sys.stderr)

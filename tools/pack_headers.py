@@ -16,6 +16,10 @@ as the linker's own does with its longer message, so that real DOS never runs
 header bytes as code. e_lfarlc stays 0x40, the mark by which Windows knows a
 new executable from a DOS one.
 
+The link's time stamp gives way to the source's (see source_date.py): the
+commit's time, or SOURCE_DATE_EPOCH, so that one commit packs to the same
+bytes on any day; without either the stamp stays as the link left it.
+
 Every section's data moves 512 bytes earlier. Nothing else in the image names
 a place in the file: the loader finds everything else by its address in
 memory, which does not change. The checksum is computed again.
@@ -24,10 +28,12 @@ Anything that does not fit or is not as the linker leaves it (a section table
 that would end past 512 bytes, a symbol table, a certificate table or debug
 directory, section data that is not laid end to end after the headers, bytes
 after the last section, another file alignment) is refused with a message,
-and the file is left as it was. A file already packed comes out unchanged.
+and the file is left as it was. A file already packed is only stamped again.
 """
 import struct
 import sys
+
+from source_date import source_date_epoch
 
 HEADERS_SIZE = 0x200
 PE_AT = 0x40
@@ -74,7 +80,7 @@ def checksum(image, field):
     return total + len(image)
 
 
-def pack(image):
+def pack(image, stamp=None):
     if image[:2] != b"MZ":
         fail("not an MZ executable")
     pe, = struct.unpack_from("<I", image, 0x3C)
@@ -127,6 +133,8 @@ def pack(image):
     for s in moved:
         pointer, = struct.unpack_from("<I", packed, s + 20)
         struct.pack_into("<I", packed, s + 20, pointer - size_of_headers + HEADERS_SIZE)
+    if stamp is not None:
+        struct.pack_into("<I", packed, PE_AT + 8, stamp)
     struct.pack_into("<I", packed, opt + 64, checksum(packed, opt + 64))
     return packed
 
@@ -135,7 +143,7 @@ def main(argv):
     if len(argv) != 2:
         sys.exit(__doc__)
     image = open(argv[1], "rb").read()
-    packed = pack(image)
+    packed = pack(image, source_date_epoch())
     if packed != image:
         with open(argv[1], "wb") as out:
             out.write(packed)
