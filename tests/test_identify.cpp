@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 #include "Fixtures.h"
+#include "ScanTest.h"
 #include "scan/Scan.h"
 
 namespace {
@@ -286,13 +287,55 @@ TEST(PathComparison, FoldsCaseAsTheFileSystemDoesAndNothingElse)
     EXPECT_GT(compared, 0) << "no case for code page " << GetACP();
 }
 
+// No byte below 0x20 reaches the log raw, whatever the code page makes of
+// the byte before it: in code page 932 0x81 and 0x83 lead a character, but
+// only where a second byte that the code page allows follows them.
+TEST(LogFields, NoneHoldsAByteBelow0x20InAnyCodePage)
+{
+    struct {
+        UINT codePage; // 0 for every one
+        std::string field;
+        std::string logged;
+    } const cases[] = {
+        {0, "\x81\r\n\x83\x01|", "\x81|0D|0A\x83|01||"},
+        {932, "\x83\x5C\t\x81", "\x83\x5C|09\x81"},
+    };
+    for (const auto& c : cases) {
+        if (c.codePage != 0 && c.codePage != GetACP())
+            continue;
+        DeleteFileA(LogPath().c_str());
+        const char* fields[] = {c.field.c_str()};
+        LogEvent(fields);
+        std::string line = FileBytes(LogPath());
+        size_t start = line.find(" | ");
+        EXPECT_EQ(" | " + c.logged + "\r\n", start == std::string::npos ? line : line.substr(start))
+            << "code page " << GetACP();
+    }
+    DeleteFileA(LogPath().c_str());
+}
+
 // A version block may declare a translation table longer than the block: only
 // the part within it counts. The look-alike's block ends after a translation
 // with nothing blank under it; the one after the block's end, German, has
-// all four texts blank.
+// all four texts blank. GetFileVersionInfoA writes its own signature where
+// the file holds that pair, so the pair is put back there; the block is then
+// lengthened by the pair, which it holds from then on.
 TEST_F(Images, ATranslationTableIsReadOnlyWithinItsBlock)
 {
-    EXPECT_FALSE(HasBlankVersionStrings(FixturePath("near-overrun.exe").c_str()));
+    std::string path = FixturePath("near-overrun.exe");
+    EXPECT_FALSE(HasBlankVersionStrings(path.c_str()));
+    DWORD handle = 0;
+    DWORD size = GetFileVersionInfoSizeA(path.c_str(), &handle);
+    std::string block(size, '\0');
+    ASSERT_TRUE(size > 8 && GetFileVersionInfoA(path.c_str(), handle, size, block.data()));
+    WORD length = 0;
+    std::memcpy(&length, block.data(), sizeof length);
+    ASSERT_LT(length + 4u, size);
+    block.replace(length, 4, "\x07\x04\xB0\x04", 4); // German, Unicode
+    EXPECT_FALSE(IsBlankVersionBlock(block.data(), size)) << "a pair just past the block";
+    length += 4;
+    std::memcpy(block.data(), &length, sizeof length);
+    EXPECT_TRUE(IsBlankVersionBlock(block.data(), size)) << "the same pair, within the block";
     EXPECT_TRUE(HasBlankVersionStrings(FixturePath("near-language.exe").c_str()))
         << "the same texts, declared within the block";
 }
