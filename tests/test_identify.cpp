@@ -1,6 +1,7 @@
 // The fingerprint tests against the look-alikes, as real files: the dropper
 // DLL in the real system directory, server images in a folder of their own.
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -288,30 +289,17 @@ TEST(PathComparison, FoldsCaseAsTheFileSystemDoesAndNothingElse)
 }
 
 // No byte below 0x20 reaches the log raw, whatever the code page makes of
-// the byte before it: in code page 932 0x81 and 0x83 lead a character, but
-// only where a second byte that the code page allows follows them.
+// the byte before it: in code page 932 0x81 and 0x83 lead a character only
+// where a second byte that the code page allows follows, as 0x5C does.
 TEST(LogFields, NoneHoldsAByteBelow0x20InAnyCodePage)
 {
-    struct {
-        UINT codePage; // 0 for every one
-        std::string field;
-        std::string logged;
-    } const cases[] = {
-        {0, "\x81\r\n\x83\x01|", "\x81|0D|0A\x83|01||"},
-        {932, "\x83\x5C\t\x81", "\x83\x5C|09\x81"},
-    };
-    for (const auto& c : cases) {
-        if (c.codePage != 0 && c.codePage != GetACP())
-            continue;
-        DeleteFileA(LogPath().c_str());
-        const char* fields[] = {c.field.c_str()};
-        LogEvent(fields);
-        std::string line = FileBytes(LogPath());
-        size_t start = line.find(" | ");
-        EXPECT_EQ(" | " + c.logged + "\r\n", start == std::string::npos ? line : line.substr(start))
-            << "code page " << GetACP();
-    }
     DeleteFileA(LogPath().c_str());
+    const char* fields[] = {"\x81\r\n\x83\x01|\x83\x5C\t"};
+    LogEvent(fields);
+    std::string line = FileBytes(LogPath());
+    DeleteFileA(LogPath().c_str());
+    EXPECT_EQ(" | \x81|0D|0A\x83|01||\x83\x5C|09\r\n", line.substr(std::min(line.size(), size_t{19})))
+        << "code page " << GetACP();
 }
 
 // A version block may declare a translation table longer than the block: only
