@@ -150,11 +150,11 @@ void ReadCommand(const char* text, const Redirection& redirection, Command& comm
 // first, then the system folder, the 16-bit one ("System" in the Windows
 // folder, the system folder itself on Windows 95/98), the Windows folder
 // and the folders on the PATH. Explorer, in the Windows folder, starts the
-// Run keys' values on the NT family; the starter of any other key's values,
-// and of every key's on Windows 95/98, lies in the system folder or the
-// Windows folder, which one is not documented. `windowsFirst` searches as
-// from the Windows folder. SearchPathA is looked up, as it is missing from
-// the list of functions that the program imports.
+// Run keys' values on the NT family; which program starts any other key's
+// values, and every key's on Windows 95/98, and from which folder, is not
+// documented. `windowsFirst` searches as from the Windows folder, and
+// otherwise the system folder comes first. SearchPathA is looked up, as it
+// is missing from the list of functions that the program imports.
 bool FindAsWindowsWould(const char* name, bool windowsFirst, PathBuffer& found)
 {
     using SearchPathFn = DWORD(WINAPI*)(const char*, const char*, const char*, DWORD, char*, char**);
@@ -182,17 +182,18 @@ enum class Naming { None, Shared, Alone };
 
 Naming NamesImage(const Command& command, const Image& image, const Redirection& redirection);
 
-// Nothing in the command is expanded. Equal to the image's path as written,
-// it names the image, as it always did. Otherwise the two may be forms of
-// one path, short where the other is long. Windows makes every short name of
-// a long one with a '~' and a number ("PROGRA~1", "SERVER~1.EXE"), so without
-// a '~' on either side they are not; only a user who turned the number off on
-// Windows 95/98 has short names without one. The file system, which costs far
-// more than a comparison, is asked only then. A bare name names the image
-// only where Windows would find that very file by it: a program of the same
-// name in another folder is another program, and its value not the server's.
-// Where it is not known which folder the search starts in, the name names
-// the image alone only when both searches find it.
+// Nothing in the command is expanded: the value's type has decided that. Equal
+// to the image's path as written, it names the image, as it always did.
+// Otherwise the two may be forms of one path, short where the other is long.
+// Windows makes every short name of a long one with a '~' and a number
+// ("PROGRA~1", "SERVER~1.EXE"), so without a '~' on either side they are not;
+// only a user who turned the number off on Windows 95/98 has short names
+// without one. The file system, which costs far more than a comparison, is
+// asked only then. A bare name names the image only where Windows would find
+// that very file by it: a program of the same name in another folder is another
+// program, and its value not the server's. Where it is not known which folder
+// the search starts in, the name names the image alone only when both searches
+// find it.
 Naming ProgramNamesImage(const Program& program, const Image& image, const Redirection& redirection)
 {
     bool maybeShort = program.tilde || image.tilde;
@@ -214,7 +215,8 @@ Naming ProgramNamesImage(const Program& program, const Image& image, const Redir
     if (SamePath(program.text, image.path))
         return Naming::Alone;
     PathBuffer shortProgram, shortImage;
-    return maybeShort && ShortForm(program.text, shortProgram) && ShortForm(image.path, shortImage) &&
+    return maybeShort && ShortForm(program.text, shortProgram) &&
+                   ShortForm(image.path, shortImage) &&
                    SamePath(shortProgram.data(), shortImage.data())
                ? Naming::Alone
                : Naming::None;
@@ -339,8 +341,8 @@ bool ScanAutostartKey(HKEY root, const char* keyPath, ProcessList& snapshot, Sca
             return false;
         // Data that does not end within the buffer is no command line, and
         // one that does not fit the buffer once expanded is passed over too.
-        const char* text = EndsWithin(data, dataSize) ? ReadAsWindowsDoes(data.data(), type, expanded)
-                                                       : nullptr;
+        const char* text =
+            EndsWithin(data, dataSize) ? ReadAsWindowsDoes(data.data(), type, expanded) : nullptr;
         if (!text)
             continue;
 

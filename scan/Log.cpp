@@ -142,7 +142,8 @@ void LogEvent(std::span<const char* const> fields, const char* whole, DWORD whol
                 end += wsprintfA(end, byte == '|' ? "||" : "|%02X", byte);
             } else {
                 *end++ = *p;
-                if (p + 1 < stop && NextChar(p) == p + 2 && static_cast<unsigned char>(p[1]) >= 0x40)
+                if (p + 1 < stop && NextChar(p) == p + 2 &&
+                    static_cast<unsigned char>(p[1]) >= 0x40)
                     *end++ = *++p;
             }
         }

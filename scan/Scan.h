@@ -167,9 +167,9 @@ using ServerTest = bool (*)(const char* imagePath);
 // The autostart value that started a server: the key, open to delete the
 // value or, where that was refused, as it was read; where the key lies, as a
 // registry editor shows it; the value's name, its data as they were read, of
-// `length` bytes (its terminator not counted), and its type as the editor
-// names it. A value that may start another program than the server too is
-// not the server's alone, and stays.
+// `length` bytes (its terminator not counted), and its type, by number. A
+// value that may start another program than the server too is not the
+// server's alone, and stays.
 struct AutostartValue {
     HKEY key;
     const char* where;

@@ -27,8 +27,8 @@ constexpr char MachineEntryLeft[] =
     "Zorvane may still start with Windows: only an administrator can remove its entries for this "
     "computer, by running Zorvane and choosing Uninstall Zorvane.";
 constexpr char UserEntryLeft[] =
-    "Zorvane may still start with Windows: only an administrator can remove its entry for your user "
-    "account.";
+    "Zorvane may still start with Windows: only an administrator can remove its entry for your "
+    "user account.";
 constexpr char SettingLeft[] =
     "Zorvane will not start with Windows again: only an administrator can remove its setting for "
     "this computer, by running Zorvane and choosing Uninstall Zorvane.";

@@ -401,7 +401,8 @@ TEST_F(Elimination, AValueNamesWhatWindowsStartsFromIt)
          name + " | 1 | The autostart value was left: it may start another file too.", true},
     };
     for (const auto& c : cases) {
-        FixtureCopy server("server.exe", c.folder, name), namesake("ordinary.exe", c.namesake, name);
+        FixtureCopy server("server.exe", c.folder, name);
+        FixtureCopy namesake("ordinary.exe", c.namesake, name);
         LookAlikeProcess process(server.Path());
         ASSERT_TRUE(process.Running());
         DeleteFileA(LogPath().c_str());

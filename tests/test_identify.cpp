@@ -298,7 +298,8 @@ TEST(LogFields, NoneHoldsAByteBelow0x20InAnyCodePage)
     LogEvent(fields);
     std::string line = FileBytes(LogPath());
     DeleteFileA(LogPath().c_str());
-    EXPECT_EQ(" | \x81|0D|0A\x83|01||\x83\x5C|09\r\n", line.substr(std::min(line.size(), size_t{19})))
+    EXPECT_EQ(" | \x81|0D|0A\x83|01||\x83\x5C|09\r\n",
+              line.substr(std::min(line.size(), size_t{19})))
         << "code page " << GetACP();
 }
 

@@ -159,5 +159,5 @@ bool RunsUnderWow64(HANDLE process);
 // replaced by `to`; false for a path elsewhere, or one that would not fit.
 bool SwapFolder(const char* path, const char* from, const char* to, PathBuffer& out);
 // The path as the user's own programs name it: one through Sysnative in the
-// real system folder, any other as it is (cut short only past the buffer).
+// real system folder, any other as it is. Every path of ours fits the buffer.
 void NameAsTheUserSees(const char* path, PathBuffer& out);
