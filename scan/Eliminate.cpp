@@ -21,6 +21,25 @@ void ShowFolderInCapitals(char* path)
     *name = kept;
 }
 
+// The file is held from the check until its copy is made, shared for reading
+// only, so that no other file can take its place or change it in between:
+// ending the process may take two seconds. Every open made meanwhile must be
+// one that the hold allows, and that is so on the NT family only. Windows
+// 95/98 follow the sharing rules of MS-DOS: a file opened in compatibility
+// mode, as _lopen and OpenFile do without a OF_SHARE_ flag, cannot be opened
+// while another open denies anything (only a file marked read-only is taken
+// as denying writes), and the check reads it so. How GetFileVersionInfoA
+// and CopyFileA open it there is not documented, so no open of ours could be
+// made to fit. There the file is not held, and the check and the copy read
+// it as they always did.
+KernelHandle HoldFile(const char* file)
+{
+    if (RunningOnWindows9x())
+        return KernelHandle();
+    return KernelHandle(CreateFileA(file, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                                    nullptr));
+}
+
 } // namespace
 
 // A DLL that waits for the restart is logged once, when it is handed over.
@@ -43,17 +62,14 @@ DllDeletion DeleteDropperDll()
 
 // Every file call is made on the path as the process list gives it: on the
 // NT family a folder may tell case apart, and an upper-case namesake is
-// another file there. The file is held from the check until its copy is
-// made, shared for reading only, so that no other file can take its place
-// or change it in between: ending the process may take two seconds.
+// another file there.
 bool EliminateServer(const ProcessEntry& entry, ServerTest identifiedBy,
                      const AutostartValue* value)
 {
     Outcome o;
     const char* file = entry.path.data();
     QuarantineBuffer quarantinePath = {};
-    KernelHandle held(CreateFileA(file, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
-                                  nullptr));
+    KernelHandle held = HoldFile(file);
     // The path may hold another file by now: a question may have stayed open
     // for minutes while the program there was updated, or on the NT family a
     // folder was renamed underneath. Such a file is not the one found, and
@@ -65,8 +81,11 @@ bool EliminateServer(const ProcessEntry& entry, ServerTest identifiedBy,
     bool handedOver = WasHandedOver(file);
     if (!o.changed) {
         o.process = EndServerProcess(entry);
-        if (value)
-            o.valueDeleted = RegDeleteValueA(value->key, value->name) == ERROR_SUCCESS;
+        if (value) {
+            o.valueShared = value->shared;
+            o.valueDeleted = !o.valueShared &&
+                             RegDeleteValueA(value->key, value->name) == ERROR_SUCCESS;
+        }
         if (const char* earlier = passes ? EarlierCopy(file) : nullptr) {
             lstrcpyA(quarantinePath.data(), earlier);
             o.copied = o.reused = true;
@@ -95,14 +114,18 @@ bool EliminateServer(const ProcessEntry& entry, ServerTest identifiedBy,
         if (IsDropperDllActive())
             o.dll = DeleteDropperDll();
     }
-    PathBuffer shownPath = entry.path;
+    PathBuffer shownPath, shownCopy;
+    NameAsTheUserSees(file, shownPath);
     CharUpperA(shownPath.data());
-    ShowFolderInCapitals(quarantinePath.data());
-    ReportRemoval(shownPath.data(), quarantinePath.data(), o, o.changed ? nullptr : value);
+    NameAsTheUserSees(quarantinePath.data(), shownCopy);
+    ShowFolderInCapitals(shownCopy.data());
+    ReportRemoval(shownPath.data(), shownCopy.data(), o, o.changed ? nullptr : value);
     if (value)
         RegCloseKey(value->key);
     // Only a removal that changed something brings the next scan sooner: one
     // that can neither end the server nor touch its file would otherwise
-    // bring its report back every second.
-    return o.process == ProcessOutcome::Ended || o.deleted || (o.deleteScheduled && !handedOver);
+    // bring its report back every second, and one that left a changed file
+    // alone never touched its process.
+    return !o.changed &&
+           (o.process == ProcessOutcome::Ended || o.deleted || (o.deleteScheduled && !handedOver));
 }

@@ -147,7 +147,6 @@ bool IsServerCandidate(const char* imagePath)
 // under one of them.
 bool HasBlankVersionStrings(const char* imagePath)
 {
-    WORD language = GetUserDefaultLangID();
     DWORD handle = 0;
     DWORD size = GetFileVersionInfoSizeA(imagePath, &handle);
     if (size == 0)
@@ -155,10 +154,14 @@ bool HasBlankVersionStrings(const char* imagePath)
     // A block that cannot be held or copied is not examined, and so never
     // found blank.
     HeapBlock block(size);
-    if (!block.Get() || !GetFileVersionInfoA(imagePath, handle, size, block.Get()))
-        return false;
-    return AreBlankUnder(block.Get(), language, VersionCodePages) ||
-           AreBlankUnderADeclaredTranslation(block.Get(), size);
+    return block.Get() && GetFileVersionInfoA(imagePath, handle, size, block.Get()) &&
+           IsBlankVersionBlock(block.Get(), size);
+}
+
+bool IsBlankVersionBlock(char* block, DWORD size)
+{
+    return AreBlankUnder(block, GetUserDefaultLangID(), VersionCodePages) ||
+           AreBlankUnderADeclaredTranslation(block, size);
 }
 
 // The text is the file's, and so possibly crafted: nothing at or past

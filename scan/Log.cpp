@@ -156,7 +156,7 @@ void LogAnswer(const char* event, const char* path, int answer)
 
 } // namespace
 
-void LogEvent(std::span<const char* const> fields)
+void LogEvent(std::span<const char* const> fields, const char* whole, DWORD wholeLength)
 {
     SYSTEMTIME now;
     GetLocalTime(&now);
@@ -169,20 +169,24 @@ void LogEvent(std::span<const char* const> fields)
     // A field never holds the separator: a '|' in it is written twice, and a
     // byte below 0x20, such as a line break in an autostart value's data, as
     // a '|' and its two hexadecimal digits. Paths and the report's words hold
-    // neither, and read as they are.
-    for (const char* field : fields) {
+    // neither, and read as they are. A lead byte takes the next byte along,
+    // as the second of its character, only when that is one: in the
+    // double-byte code pages of Windows (932, 936, 949, 950) every second
+    // byte is 0x40 or above. Data of any type may hold a lead byte before a
+    // line break.
+    for (const char* p : fields) {
         end += wsprintfA(end, " | ");
-        for (const char* p = field; *p;) {
-            const char* next = NextChar(p);
+        const char* stop = p + (p == whole ? wholeLength : lstrlenA(p));
+        for (; p < stop; ++p) {
             auto byte = static_cast<unsigned char>(*p);
-            if (byte == '|')
-                end += wsprintfA(end, "||");
-            else if (byte < 0x20)
-                end += wsprintfA(end, "|%02X", byte);
-            else
-                while (p < next)
-                    *end++ = *p++;
-            p = next;
+            if (byte == '|' || byte < 0x20) {
+                end += wsprintfA(end, byte == '|' ? "||" : "|%02X", byte);
+            } else {
+                *end++ = *p;
+                if (p + 1 < stop && NextChar(p) == p + 2 &&
+                    static_cast<unsigned char>(p[1]) >= 0x40)
+                    *end++ = *++p;
+            }
         }
     }
     lstrcpyA(end, "\r\n");

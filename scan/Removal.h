@@ -36,6 +36,7 @@ extern char WininitLeftAt[MAX_PATH];
 struct Outcome {
     ProcessOutcome process = ProcessOutcome::Ended;
     bool valueDeleted = true;
+    bool valueShared = false; // left, since it may start another program too
     bool changed = false;
     bool copied = false;
     bool reused = false;

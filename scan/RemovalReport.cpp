@@ -19,7 +19,8 @@ size_t ListFailedSteps(const Outcome& o, const char** steps)
     if (o.process == ProcessOutcome::StillRunning)
         steps[n++] = "The process could not be ended.";
     if (!o.valueDeleted)
-        steps[n++] = "The autostart value could not be deleted.";
+        steps[n++] = o.valueShared ? "The autostart value was left: it may start another file too."
+                                   : "The autostart value could not be deleted.";
     if (o.copied && !o.visible)
         steps[n++] = "The copy could not be made visible.";
     if (o.changed) {
@@ -86,19 +87,22 @@ void NameWhereWininitWasLeft(Outcome& o, const char* newTextPath)
 // open, or the program may be closed under it. Its fields end with the
 // failed steps, which the report lists too. A file left alone has no copy
 // to name. The autostart value that the removal deleted comes before them, in
-// three fields: its key, its name and its data, so that it can be put back.
+// four fields: its key, its name, its whole data and its type, so that it can
+// be put back as it was; a reader of the three fields before the type finds
+// them where they always were.
 void ReportRemoval(const char* imagePath, const char* quarantinePath, const Outcome& o,
                    const AutostartValue* value)
 {
-    const char* line[3 + 3 + 5] = {o.changed ? "Not removed" : "Removed", imagePath,
+    const char* line[3 + 4 + 5] = {o.changed ? "Not removed" : "Removed", imagePath,
                                    o.copied ? quarantinePath : "No copy"};
     size_t fixed = o.changed ? 2 : 3;
     if (value) {
         line[fixed++] = value->where;
         line[fixed++] = value->name;
         line[fixed++] = value->data;
+        line[fixed++] = value->type;
     }
     size_t failed = ListFailedSteps(o, line + fixed);
-    LogEvent({line, fixed + failed});
+    LogEvent({line, fixed + failed}, value ? value->data : nullptr, value ? value->length : 0);
     ShowReport(imagePath, quarantinePath, o, {line + fixed, failed});
 }

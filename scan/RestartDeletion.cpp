@@ -5,11 +5,6 @@ char WininitLeftAt[MAX_PATH];
 
 namespace {
 
-bool RunningOnWindows9x()
-{
-    return (GetVersion() & 0x80000000u) != 0;
-}
-
 // A file that is still in use goes at the next restart instead.
 bool HandOverDeletion(const char* path)
 {

@@ -65,6 +65,9 @@ bool IsDropperDllActive();
 bool MatchesDropperSignature();
 bool IsServerCandidate(const char* imagePath);
 bool HasBlankVersionStrings(const char* imagePath);
+// The same test on a version block as GetFileVersionInfoA hands it out, of
+// `size` bytes in all.
+bool IsBlankVersionBlock(char* block, DWORD size);
 bool MatchesServerSignature(const char* imagePath);
 // Whether two files hold the same bytes, every one of them.
 bool HoldSameBytes(const char* onePath, const char* otherPath);
@@ -163,12 +166,18 @@ using ServerTest = bool (*)(const char* imagePath);
 
 // The autostart value that started a server: the key, open to delete the
 // value or, where that was refused, as it was read; where the key lies, as a
-// registry editor shows it; the value's name and its data as they were read.
+// registry editor shows it; the value's name, its data as they were read, of
+// `length` bytes (its terminator not counted), and its type, by number. A
+// value that may start another program than the server too is not the
+// server's alone, and stays.
 struct AutostartValue {
     HKEY key;
     const char* where;
     const char* name;
     const char* data;
+    DWORD length;
+    const char* type;
+    bool shared;
 };
 
 // Removes an identified server. The key variant also deletes the autostart
@@ -189,7 +198,10 @@ DllDeletion DeleteDropperDll();
 // Past 256 KiB the log becomes Zorvane.old and a new one is started. A log
 // that cannot be written, or a Zorvane.log that is not ours (a folder, a file
 // over 16 MiB), loses the line and changes nothing else.
-void LogEvent(std::span<const char* const> fields);
+// The field `whole` is written for `wholeLength` bytes, any zero byte in it
+// too; the others up to their terminator.
+void LogEvent(std::span<const char* const> fields, const char* whole = nullptr,
+              DWORD wholeLength = 0);
 // A question about a file, and the offer to restart (for the dropper DLL),
 // with the answer as Yes, No or Cancel; a box that could not be shown leaves
 // no line.

@@ -5,11 +5,12 @@
 
 RestartFunction RestartComputer = RestartWindows;
 
-// Scanned in this order in each pass.
+// Scanned in this order in each pass. The Run key is the one that the
+// program's own entry is written to, one text for both.
 const std::array<AutostartKey, 6> AutostartKeys = {{
     {HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\RunServices"},
-    {HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Run"},
-    {HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\Run"},
+    {HKEY_LOCAL_MACHINE, RunKey},
+    {HKEY_CURRENT_USER, RunKey},
     {HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\RunServicesOnce"},
     {HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce"},
     {HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce"},

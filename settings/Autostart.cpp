@@ -33,28 +33,35 @@ void RemoveEntry(HKEY root)
 // the program a second time, and goes. Off is the uninstall: both entries go,
 // and so do both settings keys; "Software\Quillane" above each stays. A user
 // who may not change the machine cannot remove what an administrator's run
-// left there, and the result says so.
-bool SetAutostart(int on)
+// left there, nor an entry in a Run key of their own that was locked, and
+// the result says which stays.
+unsigned SetAutostart(int on)
 {
     if (!on) {
         for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
             RemoveEntry(root);
             RegDeleteKeyA(root, SettingsKey);
         }
-        // Every user may read the machine's keys: what can still be read
-        // there stays, whatever was refused, and what was never there is gone.
-        return !QueryRegistryValue(HKEY_LOCAL_MACHINE, RunKey, AutostartValue) &&
-               !QueryRegistryValue(HKEY_LOCAL_MACHINE, SettingsKey, EnhancedValueName);
+        // Every user may read these keys: what can still be read there
+        // stays, whatever was refused, and what was never there is gone.
+        unsigned stays = 0;
+        if (QueryRegistryValue(HKEY_LOCAL_MACHINE, RunKey, AutostartValue))
+            stays |= MachineEntryStays;
+        if (QueryRegistryValue(HKEY_CURRENT_USER, RunKey, AutostartValue))
+            stays |= UserEntryStays;
+        if (QueryRegistryValue(HKEY_LOCAL_MACHINE, SettingsKey, EnhancedValueName))
+            stays |= SettingStays;
+        return stays;
     }
     // A path cut short would make Windows start some other file, or none.
     PathBuffer path;
     if (!ProgramPath(path))
-        return true;
+        return 0;
     EntryBuffer entry;
     MakeEntry(path.data(), entry);
     if (SetRegistryText(HKEY_LOCAL_MACHINE, RunKey, AutostartValue, entry.data()))
         RemoveEntry(HKEY_CURRENT_USER);
     else
         SetRegistryText(HKEY_CURRENT_USER, RunKey, AutostartValue, entry.data());
-    return true;
+    return 0;
 }

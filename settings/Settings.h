@@ -21,6 +21,8 @@ bool SetRegistryText(HKEY root, const char* key, const char* name, const char* t
 
 void LoadSettings();
 void SaveEnhancedSetting(int on);
-// With `on` 0, the uninstall: false when the machine's entry or setting
-// stays, as for a user who may not change the machine.
-bool SetAutostart(int on);
+// What an uninstall leaves, where the user may not change it: any of these.
+enum Leftover : unsigned { MachineEntryStays = 1, UserEntryStays = 2, SettingStays = 4 };
+// With `on` 0, the uninstall: what stays of the entries and the machine's
+// setting, as Leftover bits; 0 when nothing stays, and always with `on` 1.
+unsigned SetAutostart(int on);

@@ -23,9 +23,15 @@ constexpr char ExitQuestion[] =
 constexpr char UninstallQuestion[] =
     "If you uninstall the Zorvane you will have no protection against Grimlatch.\n\nAre you sure "
     "you want to uninstall the Zorvane?";
-constexpr char UninstallIncomplete[] =
+constexpr char MachineEntryLeft[] =
     "Zorvane may still start with Windows: only an administrator can remove its entries for this "
     "computer, by running Zorvane and choosing Uninstall Zorvane.";
+constexpr char UserEntryLeft[] =
+    "Zorvane may still start with Windows: only an administrator can remove its entry for your "
+    "user account.";
+constexpr char SettingLeft[] =
+    "Zorvane will not start with Windows again: only an administrator can remove its setting for "
+    "this computer, by running Zorvane and choosing Uninstall Zorvane.";
 constexpr char KeptSettingsSubkey[] = "Software\\Quillane\\Zorvane\\Kept";
 constexpr char HelpMissing[] = "ERROR: helpfile Zorvane.hlp unavailable";
 constexpr char PageMissing[] = "ERROR: helpfile Zorvane.htm unavailable";
@@ -267,22 +273,27 @@ TEST_F(Commands, UninstallAnsweredNoOrCancelChangesNothing)
     }
 }
 
-// The user's own entry and setting always go. What stays of the machine's,
-// for a user who may not change it, is said before the close; an entry that
-// was never there is no error, even where it could not have been removed.
+// The user's own setting always goes, and so does their entry unless their
+// Run key is locked. What stays, for a user who may not change the machine
+// or that key, is named before the close: an entry that would start the
+// program again, or only the machine's setting. An entry that was never there
+// is no error, even where it could not have been removed.
 TEST_F(Commands, UninstallAnsweredYesRemovesWhatItCanSaysWhatStaysAndEnds)
 {
     struct Case {
         bool entry;         // the machine's entry is there
         bool runReadOnly;   // the user may not change the machine's Run key
         bool settingKept;   // the machine's setting cannot be removed
-        bool stays;
+        bool userReadOnly;  // nor the user's own Run key
+        const char* notice; // what the notice says stays, if anything
     };
-    for (auto [entry, runReadOnly, settingKept, stays] :
-         {Case{true, false, false, false}, {false, false, false, false},
-          {true, true, false, true}, {false, true, false, false}, {true, false, true, true}}) {
+    for (auto [entry, runReadOnly, settingKept, userReadOnly, notice] :
+         {Case{true, false, false, false, ""}, {false, false, false, false, ""},
+          {true, true, false, false, MachineEntryLeft}, {false, true, false, false, ""},
+          {true, false, true, false, SettingLeft}, {true, false, false, true, UserEntryLeft}}) {
         SCOPED_TRACE(testing::Message() << "entry " << entry << ", Run key read-only "
-                                        << runReadOnly << ", setting kept " << settingKept);
+                                        << runReadOnly << ", setting kept " << settingKept
+                                        << ", user's Run key read-only " << userReadOnly);
         ASSERT_TRUE(StoreText(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey, "Enhanced", "0"));
         // Wine deletes a key whatever its access list says, but never one
         // with a subkey: the subkey keeps it, as the list would on Windows.
@@ -295,24 +306,30 @@ TEST_F(Commands, UninstallAnsweredYesRemovesWhatItCanSaysWhatStaysAndEnds)
             RemoveValue(HKEY_LOCAL_MACHINE, MachineRunKey, "Zorvane");
         ASSERT_TRUE(StoreText(HKEY_CURRENT_USER, UserRunKey, "Zorvane", ZorvaneExe()));
         ASSERT_TRUE(StoreText(HKEY_CURRENT_USER, ZorvaneSettingsKey, "Enhanced", "0"));
-        std::optional<ReadOnlyKey> locked;
+        std::optional<ReadOnlyKey> locked, userLocked;
         if (runReadOnly) {
             ASSERT_TRUE(locked.emplace(HKEY_LOCAL_MACHINE, MachineRunKey).Locked());
+        }
+        if (userReadOnly) {
+            ASSERT_TRUE(userLocked.emplace(HKEY_CURRENT_USER, UserRunKey).Locked());
         }
         Choose(w, IDM_UNINSTALL);
         EXPECT_EQ(UninstallQuestion, AnswerNotice(IDYES).text);
         WaitUntil([&] { return NoticeAppears(0) || !z_.Running(); }, Patience);
         Notice seen = AnswerNotice(IDOK, 0);
-        EXPECT_EQ(stays ? UninstallIncomplete : "", seen.text);
+        EXPECT_EQ(notice, seen.text);
         DWORD code = 99;
         ASSERT_TRUE(Ended(&code)) << "the program must close, whatever stays";
         EXPECT_EQ(0u, code);
         EXPECT_FALSE(TrayIconShown(w));
-        EXPECT_EQ(stays, AutostartEntry().present || EnhancedValue().present);
-        EXPECT_FALSE(UserAutostartEntry().present);
+        EXPECT_EQ(entry && runReadOnly, AutostartEntry().present);
+        EXPECT_EQ(settingKept, EnhancedValue().present);
+        EXPECT_EQ(userReadOnly, UserAutostartEntry().present);
         EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, ZorvaneSettingsKey));
         EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, QuillaneKey));
         RemoveKey(HKEY_LOCAL_MACHINE, KeptSettingsSubkey);
+        userLocked.reset();
+        RemoveValue(HKEY_CURRENT_USER, UserRunKey, "Zorvane");
     }
     EXPECT_TRUE(FileExists(ZorvaneExe())) << "uninstall deletes no files";
 }

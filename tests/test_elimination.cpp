@@ -325,7 +325,7 @@ TEST_F(Elimination, ACandidateWithoutNameOrCodeIsOnlyAskedAboutInTheSecondPass)
                   asked + " | No", asked + " | Yes",
                   "Removed | " + Upper(candidate.Path()) + " | " + Quarantine(Upper(Folder())) +
                       " | HKEY_CURRENT_USER\\" + TestKey + " | candidate || one | \"" +
-                      candidate.Path() + "\" /a||b|09c"}),
+                      candidate.Path() + "\" /a||b|09c | 1"}),
               LogEntries());
 }
 
@@ -373,6 +373,64 @@ TEST_F(Elimination, CommandsMatchThePathOrFileNameAsWindowsReadsThem)
 // Windows 95/98 may list an image under the short form of its path, where the
 // value holds the long one; a value may hold the short form of a path that the
 // system lists long. The image is given here as either system would list it.
+// A value is read as Windows reads it: one whose type says "expand" with its
+// environment strings expanded, any other as stored. A name without a folder
+// is looked for first in the folder of the program that starts the value:
+// Explorer, in the Windows folder, starts the Run keys' values on the NT
+// family; that of RunServices is not known, so a value there that may start
+// a namesake in the other folder stays. The log keeps type and whole data.
+TEST_F(Elimination, AValueNamesWhatWindowsStartsFromIt)
+{
+    std::string const sys = SystemDirectory(), win = WindowsFolder(), name = "zrvboth.exe";
+    std::string const expand = "%SystemRoot%" + sys.substr(win.size()) + "\\" + name;
+    HKEY const user = HKEY_CURRENT_USER;
+    struct {
+        std::string folder, namesake;
+        HKEY root;
+        const char* key;
+        DWORD type;
+        std::string data, logged; // logged is empty where nothing is removed
+        bool valueStays;
+    } const cases[] = {
+        {sys, Folder(), user, TestKey, REG_SZ, expand, "", true},
+        {sys, Folder(), user, TestKey, REG_EXPAND_SZ, expand, expand + " | 2", false},
+        {sys, Folder(), user, TestKey, REG_MULTI_SZ, name + '\0' + "tail" + '\0',
+         name + "|00tail|00 | 7", false},
+        {sys, win, user, RunKey, REG_SZ, name, "", true},
+        {win, sys, user, RunKey, REG_SZ, name, name + " | 1", false},
+        {sys, win, HKEY_LOCAL_MACHINE, RunServices, REG_SZ, name,
+         name + " | 1 | The autostart value was left: it may start another file too.", true},
+    };
+    for (const auto& c : cases) {
+        FixtureCopy server("server.exe", c.folder, name);
+        FixtureCopy namesake("ordinary.exe", c.namesake, name);
+        LookAlikeProcess process(server.Path());
+        ASSERT_TRUE(process.Running());
+        DeleteFileA(LogPath().c_str());
+        TestValues values;
+        ASSERT_TRUE(values.Write(c.root, c.key, "typed", ""));
+        HKEY key = nullptr;
+        RegOpenKeyExA(c.root, c.key, 0, KEY_SET_VALUE, &key);
+        RegSetValueExA(key, "typed", 0, c.type, reinterpret_cast<const BYTE*>(c.data.c_str()),
+                       static_cast<DWORD>(c.data.size() + 1));
+        RegCloseKey(key);
+
+        std::vector<Notice> notices = ScanKey(c.root, c.key, 0, {IDOK});
+
+        SCOPED_TRACE(c.data + " under " + c.key + " for " + server.Path());
+        EXPECT_EQ(c.logged.empty(), notices.empty());
+        EXPECT_EQ(c.valueStays, ValueExists(c.root, c.key, "typed"));
+        EXPECT_TRUE(c.logged.empty() ? process.Running() : process.WaitForExit(Patience));
+        std::string line = FileExists(LogPath()) ? LogEntries().back() : "";
+        EXPECT_TRUE(c.logged.empty() ? line.empty()
+                                     : Contains(line, "\\" + Upper(name) + " | ") &&
+                                           Contains(line, " | typed | " + c.logged))
+            << line;
+        process.End();
+        DeleteFileA(Quarantine(c.folder).c_str());
+    }
+}
+
 TEST_F(Elimination, ACommandNamesAnImageWhicheverFormOfThePathEitherSideHolds)
 {
     std::string folder = Folder() + "\\Long Folder Name";
@@ -490,7 +548,9 @@ TEST_F(Elimination, OnWow64ANativeProgramIsNeverTakenForTheServer)
 // Windows starts what either view of the machine's Run key names; the cycle
 // reads the 64-bit view too, and deletes the value there. A path there in the
 // system folder names the real one: the server that runs from it is read and
-// removed where it lies, and its namesake in SysWOW64 is left alone.
+// removed where it lies, and its namesake in SysWOW64 is left alone. The
+// report and the log name the real system folder as the user's programs do:
+// Sysnative is there for 32-bit programs only.
 TEST_F(Elimination, OnWow64TheMachinesSixtyFourBitViewIsScannedToo)
 {
     std::string native = NativeSystemDirectory();
@@ -500,9 +560,10 @@ TEST_F(Elimination, OnWow64TheMachinesSixtyFourBitViewIsScannedToo)
     struct {
         std::string folder;
         std::string written;
+        std::string shown;
     } const cases[] = {
-        {Folder(), Folder() + "\\zrv64.exe"},
-        {native, SystemDirectory() + "\\zrv64.exe"},
+        {Folder(), Folder() + "\\zrv64.exe", Upper(Folder())},
+        {native, SystemDirectory() + "\\zrv64.exe", Upper(SystemDirectory())},
     };
     for (const auto& c : cases) {
         FixtureCopy server("server.exe", c.folder, "zrv64.exe");
@@ -524,6 +585,11 @@ TEST_F(Elimination, OnWow64TheMachinesSixtyFourBitViewIsScannedToo)
         std::vector<Notice> notices = RunCycle({IDOK});
 
         ASSERT_EQ(1u, notices.size()) << c.written;
+        EXPECT_EQ(Report(c.shown + "\\ZRV64.EXE", Quarantine(c.shown)), notices[0].text);
+        std::vector<std::string> logged = LogEntries();
+        std::string const line = logged.empty() ? "" : logged.back();
+        EXPECT_TRUE(Contains(line, "Removed | " + c.shown + "\\ZRV64.EXE | " + Quarantine(c.shown)))
+            << line;
         EXPECT_TRUE(process.WaitForExit(Patience)) << c.written;
         EXPECT_FALSE(FileExists(server.Path())) << c.written;
         EXPECT_TRUE(FileExists(Quarantine(c.folder))) << c.written;
@@ -777,7 +843,8 @@ TEST_F(Elimination, AValueThatCannotBeDeletedIsReported)
 
     std::vector<Notice> notices =
         Answering({IDOK}, [&] {
-            AutostartValue value = {readOnly, "HKEY_CURRENT_USER\\Software", "not there", "x"};
+            AutostartValue value = {readOnly, "HKEY_CURRENT_USER\\Software", "not there", "x",
+                                    1, "1", false};
             EliminateServer(entry, IsServerCandidate, &value);
         });
 
@@ -814,7 +881,7 @@ TEST_F(Elimination, AKeyThatTheUserMayNotChangeIsScannedAndOnlyItsValueStays)
     EXPECT_EQ((std::vector<std::string>{"Removed | " + Upper(server.Path()) + " | " +
                                         Quarantine(Upper(Folder())) + " | HKEY_LOCAL_MACHINE\\" +
                                         TestKey + " | machine | " + server.Path() +
-                                        " | The autostart value could not be deleted."}),
+                                        " | 1 | The autostart value could not be deleted."}),
               LogEntries());
 }
 
@@ -1056,16 +1123,18 @@ TEST_F(Elimination, AFileThatNoLongerPassesItsTestIsLeftAlone)
         HKEY key = nullptr;
         ASSERT_EQ(ERROR_SUCCESS,
                   RegOpenKeyExA(HKEY_CURRENT_USER, TestKey, 0, KEY_READ | KEY_WRITE, &key));
-        AutostartValue value = {key, "HKEY_CURRENT_USER\\Software", "value", "data"};
+        AutostartValue value = {key, "HKEY_CURRENT_USER\\Software", "value", "data", 4, "1", false};
+        bool sooner = !c.removed;
         std::vector<Notice> notices = Answering(
-            {IDOK}, [&] { EliminateServer(EntryOf(process, path), c.test, &value); });
+            {IDOK}, [&] { sooner = EliminateServer(EntryOf(process, path), c.test, &value); });
         ASSERT_EQ(1u, notices.size());
+        EXPECT_EQ(c.removed, sooner) << "only a removal brings the next scan sooner: " << path;
         if (c.removed) {
             EXPECT_EQ(Report(Upper(path), Quarantine(Upper(Folder()))), notices[0].text);
             EXPECT_TRUE(process.WaitForExit(Patience));
             logged.push_back("DLL deleted | " + DropperDllFile());
             logged.push_back("Removed | " + Upper(path) + " | " + Quarantine(Upper(Folder())) +
-                             " | HKEY_CURRENT_USER\\Software | value | data");
+                             " | HKEY_CURRENT_USER\\Software | value | data | 1");
         } else {
             EXPECT_EQ("Grimlatch was found running on this computer, but nothing has been "
                       "removed.  The filename is:\n\n" + Upper(path) + "\n\n" + changed,
@@ -1200,7 +1269,7 @@ TEST_F(Elimination, ADllInUseIsDeletedAtRestartAndTheReportSaysSo)
                                         "Restart offer | " + file + " | No",
                                         "Removed | " + Upper(server.Path()) + " | " + copy +
                                             " | HKEY_CURRENT_USER\\" + RunKey +
-                                            " | ZorvaneTestDllHeld | " + server.Path() + " | " +
+                                            " | ZorvaneTestDllHeld | " + server.Path() + " | 1 | " +
                                             failed}),
               logged) << "the handing over is logged once";
 }

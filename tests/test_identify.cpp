@@ -1,10 +1,12 @@
 // The fingerprint tests against the look-alikes, as real files: the dropper
 // DLL in the real system directory, server images in a folder of their own.
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include "Fixtures.h"
+#include "ScanTest.h"
 #include "scan/Scan.h"
 
 namespace {
@@ -286,13 +288,43 @@ TEST(PathComparison, FoldsCaseAsTheFileSystemDoesAndNothingElse)
     EXPECT_GT(compared, 0) << "no case for code page " << GetACP();
 }
 
+// No byte below 0x20 reaches the log raw, whatever the code page makes of
+// the byte before it: in code page 932 0x81 and 0x83 lead a character only
+// where a second byte that the code page allows follows, as 0x5C does.
+TEST(LogFields, NoneHoldsAByteBelow0x20InAnyCodePage)
+{
+    DeleteFileA(LogPath().c_str());
+    const char* fields[] = {"\x81\r\n\x83\x01|\x83\x5C\t"};
+    LogEvent(fields);
+    std::string line = FileBytes(LogPath());
+    DeleteFileA(LogPath().c_str());
+    EXPECT_EQ(" | \x81|0D|0A\x83|01||\x83\x5C|09\r\n",
+              line.substr(std::min(line.size(), size_t{19})))
+        << "code page " << GetACP();
+}
+
 // A version block may declare a translation table longer than the block: only
 // the part within it counts. The look-alike's block ends after a translation
 // with nothing blank under it; the one after the block's end, German, has
-// all four texts blank.
+// all four texts blank. GetFileVersionInfoA writes its own signature where
+// the file holds that pair, so the pair is put back there; the block is then
+// lengthened by the pair, which it holds from then on.
 TEST_F(Images, ATranslationTableIsReadOnlyWithinItsBlock)
 {
-    EXPECT_FALSE(HasBlankVersionStrings(FixturePath("near-overrun.exe").c_str()));
+    std::string path = FixturePath("near-overrun.exe");
+    EXPECT_FALSE(HasBlankVersionStrings(path.c_str()));
+    DWORD handle = 0;
+    DWORD size = GetFileVersionInfoSizeA(path.c_str(), &handle);
+    std::string block(size, '\0');
+    ASSERT_TRUE(size > 8 && GetFileVersionInfoA(path.c_str(), handle, size, block.data()));
+    WORD length = 0;
+    std::memcpy(&length, block.data(), sizeof length);
+    ASSERT_LT(length + 4u, size);
+    block.replace(length, 4, "\x07\x04\xB0\x04", 4); // German, Unicode
+    EXPECT_FALSE(IsBlankVersionBlock(block.data(), size)) << "a pair just past the block";
+    length += 4;
+    std::memcpy(block.data(), &length, sizeof length);
+    EXPECT_TRUE(IsBlankVersionBlock(block.data(), size)) << "the same pair, within the block";
     EXPECT_TRUE(HasBlankVersionStrings(FixturePath("near-language.exe").c_str()))
         << "the same texts, declared within the block";
 }

@@ -181,7 +181,7 @@ TEST_F(Autostart, OffRemovesTheEntryAndBothSettingsKeysButNotTheCompanyKeys)
     ASSERT_TRUE(StoreText(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey, "Enhanced", "0"));
     ASSERT_TRUE(StoreText(HKEY_CURRENT_USER, ZorvaneSettingsKey, "Enhanced", "0"));
     ASSERT_TRUE(StoreText(HKEY_LOCAL_MACHINE, MachineRunKey, "Another", "other.exe"));
-    EXPECT_TRUE(SetAutostart(0)) << "everything was removed";
+    EXPECT_EQ(0u, SetAutostart(0)) << "everything was removed";
     EXPECT_FALSE(AutostartEntry().present);
     for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
         EXPECT_FALSE(KeyExists(root, ZorvaneSettingsKey));

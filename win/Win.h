@@ -142,6 +142,11 @@ struct Wow64Folders {
 };
 // False where nothing is redirected, and for a folder too long for the buffers.
 bool QueryWow64Folders(Wow64Folders& folders);
+// Windows 95 and 98, as GetVersion tells them from the NT family.
+inline bool RunningOnWindows9x()
+{
+    return (GetVersion() & 0x80000000u) != 0;
+}
 // The handle by which a process names itself, as GetCurrentProcess gives it on
 // every Windows: a constant, so the program need not import that call.
 inline HANDLE ThisProcess()
@@ -153,3 +158,6 @@ bool RunsUnderWow64(HANDLE process);
 // The path with its folder `from` (the folder itself or one above it)
 // replaced by `to`; false for a path elsewhere, or one that would not fit.
 bool SwapFolder(const char* path, const char* from, const char* to, PathBuffer& out);
+// The path as the user's own programs name it: one through Sysnative in the
+// real system folder, any other as it is. Every path of ours fits the buffer.
+void NameAsTheUserSees(const char* path, PathBuffer& out);

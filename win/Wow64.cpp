@@ -56,3 +56,13 @@ bool SwapFolder(const char* path, const char* from, const char* to, PathBuffer& 
     lstrcpyA(out.data() + toLength, path + length);
     return true;
 }
+
+// Sysnative is there for 32-bit programs only: Explorer, and every other
+// program that the user may paste the path into, has no such folder.
+void NameAsTheUserSees(const char* path, PathBuffer& out)
+{
+    Wow64Folders folders;
+    if (!QueryWow64Folders(folders) ||
+        !SwapFolder(path, folders.native.data(), folders.system.data(), out))
+        lstrcpynA(out.data(), path, PathBufferSize);
+}

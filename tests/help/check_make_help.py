@@ -122,8 +122,11 @@ def topic_chain_faults(hlp, titles, last_paragraph):
     blocks = [topic[i:i + 4096] for i in range(0, len(topic), 4096)]
     data = b"".join(block[12:] for block in blocks)
 
-    def at(pos):   # a TOPICPOS in the block data, headers left out
-        return ((pos - 12) >> 14) * 4084 + ((pos - 12) & 0x3FFF)
+    # A TOPICPOS in the block data, headers left out. Readers take it as an
+    # unsigned 32-bit number, as Wine's engine does: the end link's NextBlock
+    # of 0 then leads past every block, not back into the data.
+    def at(pos):
+        return (((pos - 12) & 0xFFFFFFFF) >> 14) * 4084 + ((pos - 12) & 0x3FFF)
 
     faults = []
     for reader, who in READERS.items():
