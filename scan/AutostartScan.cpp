@@ -6,9 +6,9 @@ namespace {
 
 constexpr char ServerFileName[] = " .exe";
 
-bool EndsWithin(const PathBuffer& data, DWORD size)
+template <typename Char, size_t N> bool EndsWithin(const std::array<Char, N>& data, DWORD size)
 {
-    for (DWORD i = 0; i < size && i < data.size(); ++i) {
+    for (DWORD i = 0; i < size && i < N; ++i) {
         if (data[i] == '\0')
             return true;
     }
@@ -52,34 +52,66 @@ Decision Decide(const char* imagePath, ScanPass pass)
 
 // Whether ".exe", in any case, ends the program's name here: at a blank or
 // at the end of the command.
-bool EndsProgramName(const char* at)
+template <typename Char> bool EndsProgramName(const Char* at)
 {
-    auto lower = [](char c) { return static_cast<char>(c | 0x20); };
+    auto lower = [](Char c) { return static_cast<Char>(c | 0x20); };
     return at[0] == '.' && lower(at[1]) == 'e' && lower(at[2]) == 'x' && lower(at[3]) == 'e' &&
            (at[4] == '\0' || at[4] == ' ' || at[4] == '\t');
 }
 
-// The program that Windows starts for a command: the text in its opening
-// quotes, or else the text up to the end of the first ".exe" that a blank
-// or the end of the command follows. False when the command shows neither.
-bool CommandProgram(const char* command, PathBuffer& program)
+// Where the program that Windows starts for a command begins and ends: the
+// text in its opening quotes, or else the text up to the end of the first
+// ".exe" that a blank or the end of the command follows. False when the
+// command shows neither. Only ASCII marks are looked for, which no second
+// byte of a double-byte character can be.
+template <typename Char> bool FindProgram(const Char* command, const Char*& start, const Char*& end)
 {
-    const char* start = command;
-    const char* end = nullptr;
+    start = command;
+    end = nullptr;
     if (*command == '"') {
         start = command + 1;
         for (end = start; *end != '"'; ++end)
             if (*end == '\0')
                 return false;
     } else {
-        for (const char* at = command; *at && !end; ++at)
+        for (const Char* at = command; *at && !end; ++at)
             if (EndsProgramName(at))
                 end = at + 4;
-        if (!end)
-            return false;
     }
+    return end != nullptr;
+}
+
+bool CommandProgram(const char* command, PathBuffer& program)
+{
+    const char* start;
+    const char* end;
+    if (!FindProgram(command, start, end))
+        return false;
     lstrcpynA(program.data(), start, static_cast<int>(end - start) + 1);
     return true;
+}
+
+// A command that the code page cannot spell, as the key scan can read it: the
+// program that it starts, in a form that opens the same file. A program named
+// without its whole path is not looked for: the short form would be taken
+// from wherever this program happens to stand. False where there is no such
+// form; the value is then left alone.
+bool ReadableCommand(const wchar_t* command, PathBuffer& out)
+{
+    const wchar_t* start;
+    const wchar_t* end;
+    if (!FindProgram(command, start, end))
+        for (end = start = command; *end; ++end) {
+        }
+    std::array<wchar_t, PathBufferSize> program;
+    auto length = static_cast<size_t>(end - start);
+    if (length >= PathBufferSize || length < 3 ||
+        !((start[1] == ':' && start[2] == '\\') || (start[0] == '\\' && start[1] == '\\')))
+        return false;
+    for (size_t i = 0; i < length; ++i)
+        program[i] = start[i];
+    program[length] = '\0';
+    return AnsiPath(program.data(), out);
 }
 
 // Where the names of the system folder lead when Windows starts a program
@@ -231,6 +263,55 @@ void NameKey(HKEY root, const char* keyPath, bool thirtyTwoBitView, std::array<c
               inNode ? "Software\\WOW6432Node" : "", inNode ? keyPath + 8 : keyPath);
 }
 
+// One autostart value as the key scan reads it: its name and data in ANSI,
+// and, where either does not survive the code page, the Unicode text beside
+// it, by which the value is deleted and logged. Data that the code page
+// cannot spell is read as the program that it starts, in a form that opens
+// that file.
+struct Value {
+    PathBuffer name, data;
+    std::array<wchar_t, PathBufferSize> wideName, wideData;
+    bool exactName = true;
+    bool exactData = true;
+};
+
+using RegEnumValueWFn = LONG(WINAPI*)(HKEY, DWORD, wchar_t*, DWORD*, DWORD*, DWORD*, BYTE*, DWORD*);
+
+// ERROR_MORE_DATA for a value that is passed over: too long for the buffers,
+// no command line (data that does not end within the buffer), or one that
+// cannot be read in a form that names the same thing. On the NT family, with
+// `unicode` given, the value is read in Unicode, which is how it is stored:
+// its ANSI form can name another value, or another file. Windows 95/98 store
+// the code page's bytes.
+LONG ReadValue(HKEY key, DWORD index, Value& value, RegEnumValueWFn unicode)
+{
+    DWORD nameSize = PathBufferSize, dataSize = PathBufferSize, type = REG_NONE;
+    if (!unicode) {
+        LONG read = RegEnumValueA(key, index, value.name.data(), &nameSize, nullptr, nullptr,
+                                  reinterpret_cast<BYTE*>(value.data.data()), &dataSize);
+        return read == ERROR_SUCCESS && !EndsWithin(value.data, dataSize) ? ERROR_MORE_DATA : read;
+    }
+    dataSize = sizeof value.wideData;
+    LONG read = unicode(key, index, value.wideName.data(), &nameSize, nullptr, &type,
+                        reinterpret_cast<BYTE*>(value.wideData.data()), &dataSize);
+    if (read != ERROR_SUCCESS)
+        return read;
+    value.exactName = ExactAnsi(value.wideName.data(), value.name);
+    // Only text is converted; other data reads as the bytes it holds, as the
+    // ANSI call gives it.
+    if (type != REG_SZ && type != REG_EXPAND_SZ && type != REG_MULTI_SZ) {
+        if (dataSize > PathBufferSize)
+            return ERROR_MORE_DATA;
+        CopyMemory(value.data.data(), value.wideData.data(), dataSize);
+        return EndsWithin(value.data, dataSize) ? ERROR_SUCCESS : ERROR_MORE_DATA;
+    }
+    if (!EndsWithin(value.wideData, dataSize / sizeof(wchar_t)))
+        return ERROR_MORE_DATA;
+    value.exactData = ExactAnsi(value.wideData.data(), value.data);
+    return value.exactData || ReadableCommand(value.wideData.data(), value.data) ? ERROR_SUCCESS
+                                                                                  : ERROR_MORE_DATA;
+}
+
 } // namespace
 
 bool IdentifiesItselfAsServer(const char* imagePath)
@@ -275,20 +356,20 @@ bool ScanAutostartKey(HKEY root, const char* keyPath, ProcessList& snapshot, Sca
         return false;
     Redirection redirection;
     QueryRedirection(redirection, view);
+    auto unicode = NamesAreUnicode() ? Lookup<RegEnumValueWFn>(GetModuleHandleA("advapi32.dll"),
+                                                               "RegEnumValueW")
+                                     : nullptr;
     for (DWORD index = 0;; ++index) {
-        PathBuffer name, data;
-        DWORD nameSize = PathBufferSize, dataSize = PathBufferSize;
-        LONG read = RegEnumValueA(key.Get(), index, name.data(), &nameSize, nullptr, nullptr,
-                                  reinterpret_cast<BYTE*>(data.data()), &dataSize);
+        Value read;
+        LONG result = ReadValue(key.Get(), index, read, unicode);
         // A value too long for the buffers is passed over, not taken as the
         // end of the key: one long value must not hide the ones after it.
-        if (read == ERROR_MORE_DATA)
+        if (result == ERROR_MORE_DATA)
             continue;
-        if (read != ERROR_SUCCESS)
+        if (result != ERROR_SUCCESS)
             return false;
-        // Data that does not end within the buffer is no command line.
-        if (!EndsWithin(data, dataSize))
-            continue;
+        const PathBuffer& name = read.name;
+        const PathBuffer& data = read.data;
 
         Command command;
         ReadCommand(data.data(), redirection, command);
@@ -309,7 +390,9 @@ bool ScanAutostartKey(HKEY root, const char* keyPath, ProcessList& snapshot, Sca
                 std::array<char, 160> where;
                 NameKey(root, keyPath, redirection.to && !view, where);
                 AutostartValue value = {KeyToDeleteFrom(root, keyPath, view, key), where.data(),
-                                        name.data(), data.data()};
+                                        name.data(), data.data(),
+                                        read.exactName ? nullptr : read.wideName.data(),
+                                        read.exactData ? nullptr : read.wideData.data()};
                 entry.handled = true;
                 return EliminateServer(entry,
                                        decision == Decision::Server ? IdentifiesItselfAsServer

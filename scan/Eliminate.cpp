@@ -21,6 +21,17 @@ void ShowFolderInCapitals(char* path)
     *name = kept;
 }
 
+// A value is deleted by its own name: the ANSI form of a name that the code
+// page cannot spell may be another value's, which must stay.
+bool DeleteValue(const AutostartValue& value)
+{
+    using RegDeleteValueWFn = LONG(WINAPI*)(HKEY, const wchar_t*);
+    if (!value.wideName)
+        return RegDeleteValueA(value.key, value.name) == ERROR_SUCCESS;
+    auto unicode = Lookup<RegDeleteValueWFn>(GetModuleHandleA("advapi32.dll"), "RegDeleteValueW");
+    return unicode && unicode(value.key, value.wideName) == ERROR_SUCCESS;
+}
+
 } // namespace
 
 // A DLL that waits for the restart is logged once, when it is handed over.
@@ -66,7 +77,7 @@ bool EliminateServer(const ProcessEntry& entry, ServerTest identifiedBy,
     if (!o.changed) {
         o.process = EndServerProcess(entry);
         if (value)
-            o.valueDeleted = RegDeleteValueA(value->key, value->name) == ERROR_SUCCESS;
+            o.valueDeleted = DeleteValue(*value);
         if (const char* earlier = passes ? EarlierCopy(file) : nullptr) {
             lstrcpyA(quarantinePath.data(), earlier);
             o.copied = o.reused = true;

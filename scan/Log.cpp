@@ -18,14 +18,14 @@ DWORD const LogLimit = 256 * 1024;
 DWORD const ForeignSize = 16 * 1024 * 1024;
 
 // Room for the longest line: the time, the event, an image path, its copy's
-// path, an autostart value's key, and its name and data, each byte of which
-// may take three, and every failed step of a removal, each well under 128
+// path, an autostart value's key, and its name and data, each character of
+// which may take six, and every failed step of a removal, each well under 128
 // characters.
 // It lives on the heap: a frame of a page or more would need the stack probe,
 // which the programs that ship do without.
-size_t const LineSize = 4096;
+size_t const LineSize = 8192;
 static_assert(LineSize > 64 + PathBufferSize + sizeof(QuarantineBuffer) + 160 +
-                             6 * PathBufferSize + 6 * 128);
+                             2 * 6 * PathBufferSize + 6 * 128);
 
 // Whether the file at `path` is not Zorvane's to change: a folder, a file over
 // 16 MiB, or a read-only file, which is left alone also where the system
@@ -154,9 +154,47 @@ void LogAnswer(const char* event, const char* path, int answer)
         LogEvent(fields);
 }
 
+// A field never holds the separator: a '|' in it is written twice, and a
+// byte below 0x20, such as a line break in an autostart value's data, as a
+// '|' and its two hexadecimal digits. Paths and the report's words hold
+// neither, and read as they are.
+char* AppendField(char* end, const char* field)
+{
+    for (const char* p = field; *p;) {
+        const char* next = NextChar(p);
+        auto byte = static_cast<unsigned char>(*p);
+        if (byte == '|')
+            end += wsprintfA(end, "||");
+        else if (byte < 0x20)
+            end += wsprintfA(end, "|%02X", byte);
+        else
+            while (p < next)
+                *end++ = *p++;
+        p = next;
+    }
+    return end;
+}
+
+// A value's name or data that the code page cannot spell whole is written
+// character by character: each that it spells as above, each other one as
+// "|u" and its UTF-16 code in four hexadecimal digits, so that the value can
+// be put back exactly. A '|' is never followed by a 'u' otherwise.
+char* AppendWideField(char* end, const wchar_t* field)
+{
+    for (; *field; ++field) {
+        std::array<char, 3> one = {};
+        wchar_t const character[] = {*field, 0};
+        if (ExactAnsi(character, one))
+            end = AppendField(end, one.data());
+        else
+            end += wsprintfA(end, "|u%04X", *field);
+    }
+    return end;
+}
+
 } // namespace
 
-void LogEvent(std::span<const char* const> fields)
+void LogEvent(std::span<const char* const> fields, const wchar_t* const* wide)
 {
     SYSTEMTIME now;
     GetLocalTime(&now);
@@ -166,24 +204,12 @@ void LogEvent(std::span<const char* const> fields)
     char* end = line.Get();
     end += wsprintfA(end, "%d-%02d-%02d %02d:%02d:%02d", now.wYear, now.wMonth, now.wDay,
                      now.wHour, now.wMinute, now.wSecond);
-    // A field never holds the separator: a '|' in it is written twice, and a
-    // byte below 0x20, such as a line break in an autostart value's data, as
-    // a '|' and its two hexadecimal digits. Paths and the report's words hold
-    // neither, and read as they are.
-    for (const char* field : fields) {
+    for (size_t i = 0; i < fields.size(); ++i) {
         end += wsprintfA(end, " | ");
-        for (const char* p = field; *p;) {
-            const char* next = NextChar(p);
-            auto byte = static_cast<unsigned char>(*p);
-            if (byte == '|')
-                end += wsprintfA(end, "||");
-            else if (byte < 0x20)
-                end += wsprintfA(end, "|%02X", byte);
-            else
-                while (p < next)
-                    *end++ = *p++;
-            p = next;
-        }
+        if (wide && wide[i])
+            end = AppendWideField(end, wide[i]);
+        else
+            end = AppendField(end, fields[i]);
     }
     lstrcpyA(end, "\r\n");
     AppendLine(line.Get());

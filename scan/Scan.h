@@ -164,11 +164,16 @@ using ServerTest = bool (*)(const char* imagePath);
 // The autostart value that started a server: the key, open to delete the
 // value or, where that was refused, as it was read; where the key lies, as a
 // registry editor shows it; the value's name and its data as they were read.
+// On the NT family a name or data that the code page cannot spell is given
+// in Unicode too, and the ANSI one is then not the value's own: the value is
+// deleted, and logged, by the Unicode one. Null where the ANSI one is exact.
 struct AutostartValue {
     HKEY key;
     const char* where;
     const char* name;
     const char* data;
+    const wchar_t* wideName = nullptr;
+    const wchar_t* wideData = nullptr;
 };
 
 // Removes an identified server. The key variant also deletes the autostart
@@ -189,7 +194,10 @@ DllDeletion DeleteDropperDll();
 // Past 256 KiB the log becomes Zorvane.old and a new one is started. A log
 // that cannot be written, or a Zorvane.log that is not ours (a folder, a file
 // over 16 MiB), loses the line and changes nothing else.
-void LogEvent(std::span<const char* const> fields);
+// `wide`, where given, holds a Unicode text for each field, or null: a field
+// that has one is written from it, each character that the code page cannot
+// spell as "|u" and its four hexadecimal digits.
+void LogEvent(std::span<const char* const> fields, const wchar_t* const* wide = nullptr);
 // A question about a file, and the offer to restart (for the dropper DLL),
 // with the answer as Yes, No or Cancel; a box that could not be shown leaves
 // no line.

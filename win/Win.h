@@ -122,6 +122,20 @@ bool ProgramPath(PathBuffer& path);
 // path would not fit.
 bool PathBesideProgram(const char* fileName, PathBuffer& path);
 
+// Whether names and paths are Unicode at heart, as on the NT family, where
+// the ANSI calls convert them through the code page; on Windows 95/98 they
+// are stored in the code page itself.
+bool NamesAreUnicode();
+// The ANSI form of a Unicode text, when it names the same thing: every
+// character kept, none replaced by '?' or by a look-alike, so that it turns
+// back into the very same text. False otherwise, or where `out` is too small.
+bool ExactAnsi(const wchar_t* text, std::span<char> out);
+// An ANSI form of a Unicode path that opens the same file or folder: the
+// path itself where it survives the code page, else its short 8.3 form.
+// False where neither does (a volume may keep no short names). `shortened`,
+// when given, tells whether the short form was tried.
+bool AnsiPath(const wchar_t* path, PathBuffer& out, bool* shortened = nullptr);
+
 // A function that older Windows lack, looked up at run time in a module of
 // the system: null where the module or the function is missing, and the
 // caller then takes its fallback.
