@@ -6,9 +6,9 @@ namespace {
 
 constexpr char ServerFileName[] = " .exe";
 
-bool EndsWithin(const PathBuffer& data, DWORD size)
+template <typename Char, size_t N> bool EndsWithin(const std::array<Char, N>& data, DWORD size)
 {
-    for (DWORD i = 0; i < size && i < data.size(); ++i) {
+    for (DWORD i = 0; i < size && i < N; ++i) {
         if (data[i] == '\0')
             return true;
     }
@@ -52,34 +52,66 @@ Decision Decide(const char* imagePath, ScanPass pass)
 
 // Whether ".exe", in any case, ends the program's name here: at a blank or
 // at the end of the command.
-bool EndsProgramName(const char* at)
+template <typename Char> bool EndsProgramName(const Char* at)
 {
-    auto lower = [](char c) { return static_cast<char>(c | 0x20); };
+    auto lower = [](Char c) { return static_cast<Char>(c | 0x20); };
     return at[0] == '.' && lower(at[1]) == 'e' && lower(at[2]) == 'x' && lower(at[3]) == 'e' &&
            (at[4] == '\0' || at[4] == ' ' || at[4] == '\t');
 }
 
-// The program that Windows starts for a command: the text in its opening
-// quotes, or else the text up to the end of the first ".exe" that a blank
-// or the end of the command follows. False when the command shows neither.
-bool CommandProgram(const char* command, PathBuffer& program)
+// Where the program that Windows starts for a command begins and ends: the
+// text in its opening quotes, or else the text up to the end of the first
+// ".exe" that a blank or the end of the command follows. False when the
+// command shows neither. Only ASCII marks are looked for, which no second
+// byte of a double-byte character can be.
+template <typename Char> bool FindProgram(const Char* command, const Char*& start, const Char*& end)
 {
-    const char* start = command;
-    const char* end = nullptr;
+    start = command;
+    end = nullptr;
     if (*command == '"') {
         start = command + 1;
         for (end = start; *end != '"'; ++end)
             if (*end == '\0')
                 return false;
     } else {
-        for (const char* at = command; *at && !end; ++at)
+        for (const Char* at = command; *at && !end; ++at)
             if (EndsProgramName(at))
                 end = at + 4;
-        if (!end)
-            return false;
     }
+    return end != nullptr;
+}
+
+bool CommandProgram(const char* command, PathBuffer& program)
+{
+    const char* start;
+    const char* end;
+    if (!FindProgram(command, start, end))
+        return false;
     lstrcpynA(program.data(), start, static_cast<int>(end - start) + 1);
     return true;
+}
+
+// A command that the code page cannot spell, as the key scan can read it: the
+// program that it starts, in a form that opens the same file. A program named
+// without its whole path is not looked for: the short form would be taken
+// from wherever this program happens to stand. False where there is no such
+// form; the value is then left alone.
+bool ReadableCommand(const wchar_t* command, PathBuffer& out)
+{
+    const wchar_t* start;
+    const wchar_t* end;
+    if (!FindProgram(command, start, end))
+        for (end = start = command; *end; ++end) {
+        }
+    std::array<wchar_t, PathBufferSize> program;
+    auto length = static_cast<size_t>(end - start);
+    if (length >= PathBufferSize || length < 3 ||
+        !((start[1] == ':' && start[2] == '\\') || (start[0] == '\\' && start[1] == '\\')))
+        return false;
+    for (size_t i = 0; i < length; ++i)
+        program[i] = start[i];
+    program[length] = '\0';
+    return AnsiPath(program.data(), out);
 }
 
 // Where the names of the system folder lead when Windows starts a program
@@ -158,7 +190,7 @@ void ReadCommand(const char* text, const Redirection& redirection, Command& comm
 bool FindAsWindowsWould(const char* name, bool windowsFirst, PathBuffer& found)
 {
     using SearchPathFn = DWORD(WINAPI*)(const char*, const char*, const char*, DWORD, char*, char**);
-    auto search = Lookup<SearchPathFn>(GetModuleHandleA("kernel32.dll"), "SearchPathA");
+    auto search = Lookup<SearchPathFn>(SystemModule::Kernel, "SearchPathA");
     DWORD pathLength = GetEnvironmentVariableA("PATH", nullptr, 0);
     HeapBlock folders(5 * MAX_PATH + pathLength + 1);
     PathBuffer windows, system;
@@ -273,11 +305,85 @@ bool IsRunKey(const char* keyPath)
 const char* ReadAsWindowsDoes(const char* data, DWORD type, PathBuffer& expanded)
 {
     using ExpandFn = DWORD(WINAPI*)(const char*, char*, DWORD);
-    auto expand = Lookup<ExpandFn>(GetModuleHandleA("kernel32.dll"), "ExpandEnvironmentStringsA");
+    auto expand = Lookup<ExpandFn>(SystemModule::Kernel, "ExpandEnvironmentStringsA");
     if (type != REG_EXPAND_SZ || !expand)
         return data;
     DWORD length = expand(data, expanded.data(), PathBufferSize);
     return length > 0 && length <= PathBufferSize ? expanded.data() : nullptr;
+}
+
+// One autostart value as the key scan reads it: its name, its type, and its
+// data whole (`length` of it, less the terminator that ends it), and the
+// command in the data in ANSI. On the NT family, which stores names and text
+// in Unicode, the name and any text are kept as they were read, in Unicode:
+// the value is deleted and logged by them, since their ANSI form may name
+// another value. A command that the code page cannot spell is read as the
+// program that it starts, in a form that opens that file.
+struct Value {
+    PathBuffer name, data;
+    std::array<wchar_t, PathBufferSize> wideName, wideData;
+    DWORD type = REG_NONE;
+    DWORD length = 0;
+    bool wideText = false;
+};
+
+using RegEnumValueWFn = LONG(WINAPI*)(HKEY, DWORD, wchar_t*, DWORD*, DWORD*, DWORD*, BYTE*, DWORD*);
+using ExpandWFn = DWORD(WINAPI*)(const wchar_t*, wchar_t*, DWORD);
+
+// Data that does not end within the buffer is no command line.
+LONG EndedWithin(const PathBuffer& data, DWORD size, DWORD& length)
+{
+    length = size - (size > 0 && data[size - 1] == '\0');
+    return EndsWithin(data, size) ? ERROR_SUCCESS : ERROR_MORE_DATA;
+}
+
+// ERROR_MORE_DATA for a value that is passed over: too long for the buffers,
+// no command line, or one that cannot be read in a form that names the same
+// thing. On the NT family, with `unicode` given, the value is read in
+// Unicode, which is how it is stored, and its command expanded as Windows
+// expands it, in Unicode too: an ANSI form of an environment string may name
+// another folder. Windows 95/98 store the code page's bytes. Kept out of
+// line: its buffers and the scan's together would take more than a page of
+// stack, which no frame of the program may, as it does without the probe.
+[[gnu::noinline]] LONG ReadValue(HKEY key, DWORD index, Value& value, RegEnumValueWFn unicode)
+{
+    DWORD nameSize = PathBufferSize, dataSize = PathBufferSize;
+    if (!unicode) {
+        LONG read = RegEnumValueA(key, index, value.name.data(), &nameSize, nullptr, &value.type,
+                                  reinterpret_cast<BYTE*>(value.data.data()), &dataSize);
+        return read == ERROR_SUCCESS ? EndedWithin(value.data, dataSize, value.length) : read;
+    }
+    dataSize = sizeof value.wideData;
+    LONG read = unicode(key, index, value.wideName.data(), &nameSize, nullptr, &value.type,
+                        reinterpret_cast<BYTE*>(value.wideData.data()), &dataSize);
+    if (read != ERROR_SUCCESS)
+        return read;
+    value.name[0] = '\0';
+    // Only text is converted; other data reads as the bytes it holds, as the
+    // ANSI call gives it.
+    if (value.type != REG_SZ && value.type != REG_EXPAND_SZ && value.type != REG_MULTI_SZ) {
+        if (dataSize > PathBufferSize)
+            return ERROR_MORE_DATA;
+        CopyMemory(value.data.data(), value.wideData.data(), dataSize);
+        return EndedWithin(value.data, dataSize, value.length);
+    }
+    DWORD units = dataSize / sizeof(wchar_t);
+    if (!EndsWithin(value.wideData, units))
+        return ERROR_MORE_DATA;
+    value.wideText = true;
+    value.length = units - (value.wideData[units - 1] == '\0');
+    std::array<wchar_t, PathBufferSize> expanded;
+    const wchar_t* command = value.wideData.data();
+    auto expand = Lookup<ExpandWFn>(SystemModule::Kernel, "ExpandEnvironmentStringsW");
+    if (value.type == REG_EXPAND_SZ && expand) {
+        DWORD length = expand(command, expanded.data(), PathBufferSize);
+        if (length == 0 || length > PathBufferSize)
+            return ERROR_MORE_DATA;
+        command = expanded.data();
+    }
+    return ExactAnsi(command, value.data) || ReadableCommand(command, value.data)
+               ? ERROR_SUCCESS
+               : ERROR_MORE_DATA;
 }
 
 } // namespace
@@ -328,21 +434,23 @@ bool ScanAutostartKey(HKEY root, const char* keyPath, ProcessList& snapshot, Sca
     Redirection redirection;
     QueryRedirection(redirection, view);
     redirection.explorerStarts = !RunningOnWindows9x() && IsRunKey(keyPath);
+    auto unicode = !RunningOnWindows9x() ? Lookup<RegEnumValueWFn>(SystemModule::Advapi,
+                                                               "RegEnumValueW")
+                                     : nullptr;
     for (DWORD index = 0;; ++index) {
-        PathBuffer name, data, expanded;
-        DWORD nameSize = PathBufferSize, dataSize = PathBufferSize, type = 0;
-        LONG read = RegEnumValueA(key.Get(), index, name.data(), &nameSize, nullptr, &type,
-                                  reinterpret_cast<BYTE*>(data.data()), &dataSize);
+        Value read;
+        LONG result = ReadValue(key.Get(), index, read, unicode);
         // A value too long for the buffers is passed over, not taken as the
         // end of the key: one long value must not hide the ones after it.
-        if (read == ERROR_MORE_DATA)
+        if (result == ERROR_MORE_DATA)
             continue;
-        if (read != ERROR_SUCCESS)
+        if (result != ERROR_SUCCESS)
             return false;
-        // Data that does not end within the buffer is no command line, and
-        // one that does not fit the buffer once expanded is passed over too.
+        // A command read in Unicode has been expanded already; one that does
+        // not fit the buffer once expanded is passed over.
+        PathBuffer expanded;
         const char* text =
-            EndsWithin(data, dataSize) ? ReadAsWindowsDoes(data.data(), type, expanded) : nullptr;
+            unicode ? read.data.data() : ReadAsWindowsDoes(read.data.data(), read.type, expanded);
         if (!text)
             continue;
 
@@ -366,12 +474,12 @@ bool ScanAutostartKey(HKEY root, const char* keyPath, ProcessList& snapshot, Sca
                 std::array<char, 160> where;
                 std::array<char, 16> typeNumber;
                 NameKey(root, keyPath, redirection.to && !view, where);
-                wsprintfA(typeNumber.data(), "%lu", type);
-                // The whole data, less the one terminator that ends it.
-                DWORD length = dataSize - (data[dataSize - 1] == '\0');
+                wsprintfA(typeNumber.data(), "%lu", read.type);
                 AutostartValue value = {KeyToDeleteFrom(root, keyPath, view, key), where.data(),
-                                        name.data(), data.data(), length,
-                                        typeNumber.data(), naming == Naming::Shared};
+                                        read.name.data(), read.data.data(), read.length,
+                                        typeNumber.data(), naming == Naming::Shared,
+                                        unicode ? read.wideName.data() : nullptr,
+                                        read.wideText ? read.wideData.data() : nullptr};
                 entry.handled = true;
                 return EliminateServer(entry,
                                        decision == Decision::Server ? IdentifiesItselfAsServer

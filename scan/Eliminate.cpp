@@ -21,6 +21,17 @@ void ShowFolderInCapitals(char* path)
     *name = kept;
 }
 
+// A value is deleted by its own name: the ANSI form of a name that the code
+// page cannot spell may be another value's, which must stay.
+bool DeleteValue(const AutostartValue& value)
+{
+    using RegDeleteValueWFn = LONG(WINAPI*)(HKEY, const wchar_t*);
+    if (!value.wideName)
+        return RegDeleteValueA(value.key, value.name) == ERROR_SUCCESS;
+    auto unicode = Lookup<RegDeleteValueWFn>(SystemModule::Advapi, "RegDeleteValueW");
+    return unicode && unicode(value.key, value.wideName) == ERROR_SUCCESS;
+}
+
 // The file is held from the check until its copy is made, shared for reading
 // only, so that no other file can take its place or change it in between:
 // ending the process may take two seconds. Every open made meanwhile must be
@@ -83,8 +94,7 @@ bool EliminateServer(const ProcessEntry& entry, ServerTest identifiedBy,
         o.process = EndServerProcess(entry);
         if (value) {
             o.valueShared = value->shared;
-            o.valueDeleted = !o.valueShared &&
-                             RegDeleteValueA(value->key, value->name) == ERROR_SUCCESS;
+            o.valueDeleted = !o.valueShared && DeleteValue(*value);
         }
         if (const char* earlier = passes ? EarlierCopy(file) : nullptr) {
             lstrcpyA(quarantinePath.data(), earlier);

@@ -18,14 +18,14 @@ DWORD const LogLimit = 256 * 1024;
 DWORD const ForeignSize = 16 * 1024 * 1024;
 
 // Room for the longest line: the time, the event, an image path, its copy's
-// path, an autostart value's key, and its name and data, each byte of which
-// may take three, and every failed step of a removal, each well under 128
+// path, an autostart value's key, and its name and data, each character of
+// which may take six, and every failed step of a removal, each well under 128
 // characters.
 // It lives on the heap: a frame of a page or more would need the stack probe,
 // which the programs that ship do without.
-size_t const LineSize = 4096;
+size_t const LineSize = 8192;
 static_assert(LineSize > 64 + PathBufferSize + sizeof(QuarantineBuffer) + 160 +
-                             6 * PathBufferSize + 6 * 128);
+                             2 * 6 * PathBufferSize + 6 * 128);
 
 // Whether the file at `path` is not Zorvane's to change: a folder, a file over
 // 16 MiB, or a read-only file, which is left alone also where the system
@@ -81,7 +81,7 @@ bool ChooseLogPath(PathBuffer& path)
     DWORD refused = probe.Valid() ? ERROR_SUCCESS : GetLastError();
     if (refused != ERROR_ACCESS_DENIED && refused != ERROR_WRITE_PROTECT)
         return true;
-    auto folderPath = Lookup<SHGetFolderPathFn>(GetModuleHandleA("shell32.dll"), "SHGetFolderPathA");
+    auto folderPath = Lookup<SHGetFolderPathFn>(SystemModule::Shell, "SHGetFolderPathA");
     if (!folderPath || folderPath(nullptr, LocalAppData, nullptr, 0, path.data()) != S_OK)
         return false;
     // Each level is made in turn: CreateDirectoryA makes one only.
@@ -154,9 +154,57 @@ void LogAnswer(const char* event, const char* path, int answer)
         LogEvent(fields);
 }
 
+// A field never holds the separator: a '|' in it is written twice, and a
+// byte below 0x20, such as a line break in an autostart value's data, as a
+// '|' and its two hexadecimal digits. Paths and the report's words hold
+// neither, and read as they are. A lead byte takes the next byte along, as
+// the second of its character, only when that is one: in the double-byte
+// code pages of Windows (932, 936, 949, 950) every second byte is 0x40 or
+// above. Data of any type may hold a lead byte before a line break.
+char* AppendField(char* end, const char* p, size_t length)
+{
+    for (const char* stop = p + length; p < stop; ++p) {
+        auto byte = static_cast<unsigned char>(*p);
+        if (byte == '|' || byte < 0x20) {
+            end += wsprintfA(end, byte == '|' ? "||" : "|%02X", byte);
+        } else {
+            *end++ = *p;
+            if (p + 1 < stop && NextChar(p) == p + 2 && static_cast<unsigned char>(p[1]) >= 0x40)
+                *end++ = *++p;
+        }
+    }
+    return end;
+}
+
+// A value's name or text as the NT family stores it is written character by
+// character: each that the code page spells as above, each other one as "|u"
+// and its UTF-16 code in four hexadecimal digits, so that the value can be
+// put back exactly. A '|' is never followed by a 'u' otherwise.
+char* AppendWideField(char* end, const wchar_t* field, size_t length)
+{
+    for (size_t i = 0; i < length; ++i) {
+        std::array<char, 3> one = {};
+        wchar_t const character[] = {field[i], 0};
+        if (field[i] && ExactAnsi(character, one))
+            end = AppendField(end, one.data(), static_cast<size_t>(lstrlenA(one.data())));
+        else
+            end += wsprintfA(end, field[i] ? "|u%04X" : "|00", field[i]);
+    }
+    return end;
+}
+
+size_t LengthOf(const wchar_t* text)
+{
+    size_t length = 0;
+    while (text[length])
+        ++length;
+    return length;
+}
+
 } // namespace
 
-void LogEvent(std::span<const char* const> fields, const char* whole, DWORD wholeLength)
+void LogEvent(std::span<const char* const> fields, const char* whole, DWORD wholeLength,
+              const wchar_t* const* wide)
 {
     SYSTEMTIME now;
     GetLocalTime(&now);
@@ -166,28 +214,13 @@ void LogEvent(std::span<const char* const> fields, const char* whole, DWORD whol
     char* end = line.Get();
     end += wsprintfA(end, "%d-%02d-%02d %02d:%02d:%02d", now.wYear, now.wMonth, now.wDay,
                      now.wHour, now.wMinute, now.wSecond);
-    // A field never holds the separator: a '|' in it is written twice, and a
-    // byte below 0x20, such as a line break in an autostart value's data, as
-    // a '|' and its two hexadecimal digits. Paths and the report's words hold
-    // neither, and read as they are. A lead byte takes the next byte along,
-    // as the second of its character, only when that is one: in the
-    // double-byte code pages of Windows (932, 936, 949, 950) every second
-    // byte is 0x40 or above. Data of any type may hold a lead byte before a
-    // line break.
-    for (const char* p : fields) {
+    for (size_t i = 0; i < fields.size(); ++i) {
         end += wsprintfA(end, " | ");
-        const char* stop = p + (p == whole ? wholeLength : lstrlenA(p));
-        for (; p < stop; ++p) {
-            auto byte = static_cast<unsigned char>(*p);
-            if (byte == '|' || byte < 0x20) {
-                end += wsprintfA(end, byte == '|' ? "||" : "|%02X", byte);
-            } else {
-                *end++ = *p;
-                if (p + 1 < stop && NextChar(p) == p + 2 &&
-                    static_cast<unsigned char>(p[1]) >= 0x40)
-                    *end++ = *++p;
-            }
-        }
+        const wchar_t* unicode = wide ? wide[i] : nullptr;
+        size_t length = fields[i] == whole ? wholeLength
+                        : unicode          ? LengthOf(unicode)
+                                           : static_cast<size_t>(lstrlenA(fields[i]));
+        end = unicode ? AppendWideField(end, unicode, length) : AppendField(end, fields[i], length);
     }
     lstrcpyA(end, "\r\n");
     AppendLine(line.Get());

@@ -10,10 +10,13 @@ DWORD const QueryLimitedInformation = 0x1000;
 
 // Wide enough that a path too long for PathBuffer comes back whole and is
 // refused, instead of being cut short by the call to a length that fits.
-using WidePathBuffer = std::array<char, 1024>;
+// The NT family names files in Unicode, and is asked in it: an ANSI path
+// would hold a '?' for a letter that the code page lacks, or a look-alike
+// letter that names another file.
+using WidePathBuffer = std::array<wchar_t, 1024>;
 
-using QueryFullProcessImageNameFn = BOOL(WINAPI*)(HANDLE, DWORD, LPSTR, PDWORD);
-using GetModuleFileNameExFn = DWORD(WINAPI*)(HANDLE, HMODULE, LPSTR, DWORD);
+using QueryFullProcessImageNameFn = BOOL(WINAPI*)(HANDLE, DWORD, wchar_t*, PDWORD);
+using GetModuleFileNameExFn = DWORD(WINAPI*)(HANDLE, HMODULE, wchar_t*, DWORD);
 
 // A library loaded for one lookup and freed again.
 class Library {
@@ -54,8 +57,8 @@ bool CopyWhole(const char* path, std::span<char, PathBufferSize> out)
 // Vista and later, Wine.
 bool QueryFullImageName(DWORD processId, WidePathBuffer& path)
 {
-    auto query = Lookup<QueryFullProcessImageNameFn>(GetModuleHandleA("kernel32.dll"),
-                                                     "QueryFullProcessImageNameA");
+    auto query = Lookup<QueryFullProcessImageNameFn>(SystemModule::Kernel,
+                                                     "QueryFullProcessImageNameW");
     if (!query)
         return false;
     KernelHandle process(OpenProcess(QueryLimitedInformation, FALSE, processId));
@@ -77,7 +80,7 @@ bool QueryModuleFileName(DWORD processId, WidePathBuffer& path)
         return false;
     lstrcpyA(psapiPath.data() + folderLength, "\\psapi.dll");
     Library psapi(psapiPath.data());
-    auto query = Lookup<GetModuleFileNameExFn>(psapi.Get(), "GetModuleFileNameExA");
+    auto query = Lookup<GetModuleFileNameExFn>(psapi.Get(), "GetModuleFileNameExW");
     if (!query)
         return false;
     KernelHandle process(
@@ -97,16 +100,21 @@ bool ResolveImagePath(DWORD processId, const char* snapshotName,
 {
     if (Holds(snapshotName, '\\'))
         return CopyWhole(snapshotName, out);
-    WidePathBuffer path;
-    if (!QueryFullImageName(processId, path) && !QueryModuleFileName(processId, path))
+    WidePathBuffer wide;
+    PathBuffer path;
+    bool shortened = false;
+    if ((!QueryFullImageName(processId, wide) && !QueryModuleFileName(processId, wide)) ||
+        !AnsiPath(wide.data(), path, &shortened))
         return false;
     // Under WoW64 a 32-bit program may still run from the real system folder,
-    // which Zorvane's file calls reach only through Sysnative.
+    // which Zorvane's file calls reach only through Sysnative. A short form
+    // of a path there was looked up in SysWOW64, where the same name may
+    // name another file, or none: such a program is left alone.
     Wow64Folders folders;
     PathBuffer native;
     if (QueryWow64Folders(folders) &&
         SwapFolder(path.data(), folders.system.data(), folders.native.data(), native))
-        return CopyWhole(native.data(), out);
+        return !shortened && CopyWhole(native.data(), out);
     return Holds(path.data(), '\\') && CopyWhole(path.data(), out);
 }
 

@@ -95,14 +95,17 @@ void ReportRemoval(const char* imagePath, const char* quarantinePath, const Outc
 {
     const char* line[3 + 4 + 5] = {o.changed ? "Not removed" : "Removed", imagePath,
                                    o.copied ? quarantinePath : "No copy"};
+    const wchar_t* wide[std::size(line)] = {};
     size_t fixed = o.changed ? 2 : 3;
     if (value) {
         line[fixed++] = value->where;
+        wide[fixed] = value->wideName;
         line[fixed++] = value->name;
+        wide[fixed] = value->wideData;
         line[fixed++] = value->data;
         line[fixed++] = value->type;
     }
     size_t failed = ListFailedSteps(o, line + fixed);
-    LogEvent({line, fixed + failed}, value ? value->data : nullptr, value ? value->length : 0);
+    LogEvent({line, fixed + failed}, value ? value->data : nullptr, value ? value->length : 0, wide);
     ShowReport(imagePath, quarantinePath, o, {line + fixed, failed});
 }

@@ -34,7 +34,7 @@ bool HandOverDeletion(const char* path)
          SwapFolder(path, folders.native.data(), folders.system.data(), real)))
         path = real.data();
     using MoveFileExFn = BOOL(WINAPI*)(const char*, const char*, DWORD);
-    auto moveFileEx = Lookup<MoveFileExFn>(GetModuleHandleA("kernel32.dll"), "MoveFileExA");
+    auto moveFileEx = Lookup<MoveFileExFn>(SystemModule::Kernel, "MoveFileExA");
     return moveFileEx && moveFileEx(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
 }
 

@@ -169,7 +169,10 @@ using ServerTest = bool (*)(const char* imagePath);
 // registry editor shows it; the value's name, its data as they were read, of
 // `length` bytes (its terminator not counted), and its type, by number. A
 // value that may start another program than the server too is not the
-// server's alone, and stays.
+// server's alone, and stays. On the NT family, which stores names and text
+// in Unicode, the name and any text data are given as they were read, in
+// Unicode: the value is deleted and logged by them, since their ANSI form may
+// name another value; `length` then counts UTF-16 units. Null elsewhere.
 struct AutostartValue {
     HKEY key;
     const char* where;
@@ -178,6 +181,8 @@ struct AutostartValue {
     DWORD length;
     const char* type;
     bool shared;
+    const wchar_t* wideName = nullptr;
+    const wchar_t* wideData = nullptr;
 };
 
 // Removes an identified server. The key variant also deletes the autostart
@@ -198,10 +203,13 @@ DllDeletion DeleteDropperDll();
 // Past 256 KiB the log becomes Zorvane.old and a new one is started. A log
 // that cannot be written, or a Zorvane.log that is not ours (a folder, a file
 // over 16 MiB), loses the line and changes nothing else.
-// The field `whole` is written for `wholeLength` bytes, any zero byte in it
-// too; the others up to their terminator.
+// The field `whole` is written for `wholeLength` characters, any zero in it
+// too; the others up to their terminator. `wide`, where given, holds a
+// Unicode text for each field, or null: a field that has one is written from
+// it, each character that the code page cannot spell as "|u" and its four
+// hexadecimal digits.
 void LogEvent(std::span<const char* const> fields, const char* whole = nullptr,
-              DWORD wholeLength = 0);
+              DWORD wholeLength = 0, const wchar_t* const* wide = nullptr);
 // A question about a file, and the offer to restart (for the dropper DLL),
 // with the answer as Yes, No or Cancel; a box that could not be shown leaves
 // no line.

@@ -112,7 +112,7 @@ bool EnableShutdownPrivilege()
     using LookupPrivilegeValueFn = BOOL(WINAPI*)(const char*, const char*, LUID*);
     using AdjustTokenPrivilegesFn =
         BOOL(WINAPI*)(HANDLE, BOOL, TOKEN_PRIVILEGES*, DWORD, TOKEN_PRIVILEGES*, DWORD*);
-    HMODULE advapi = GetModuleHandleA("advapi32.dll");
+    SystemModule advapi = SystemModule::Advapi;
     auto openToken = Lookup<OpenProcessTokenFn>(advapi, "OpenProcessToken");
     auto lookupPrivilege = Lookup<LookupPrivilegeValueFn>(advapi, "LookupPrivilegeValueA");
     auto adjustPrivileges = Lookup<AdjustTokenPrivilegesFn>(advapi, "AdjustTokenPrivileges");

@@ -60,6 +60,34 @@ TEST_F(AutostartEntryOfTheProgram, AStartFromAFolderWithABlankMovesItInQuotes)
     EXPECT_EQ(quoted.size() + 1, AutostartEntry().bytes.size()) << "the quoted text and its terminator";
 }
 
+// A user's Downloads folder may have a name that the code page cannot spell:
+// the entry must still name a file that starts the program, its short form.
+TEST_F(AutostartEntryOfTheProgram, AStartFromAFolderThatTheCodePageCannotSpellNamesItsShortForm)
+{
+    std::wstring const folder = L"C:\\\u0414\u043C\u0438\u0442\u0440\u0438\u0439";
+    std::wstring const copy = folder + L"\\Zorvane.exe";
+    std::string const narrow = ZorvaneExe();
+    std::wstring const exe(narrow.begin(), narrow.end());
+    CreateDirectoryW(folder.c_str(), nullptr);
+    ASSERT_TRUE(CopyFileW(exe.c_str(), copy.c_str(), FALSE));
+    wchar_t shortCopy[MAX_PATH] = L"";
+    char expected[MAX_PATH] = "";
+    ASSERT_GT(GetShortPathNameW(copy.c_str(), shortCopy, MAX_PATH), 0u);
+    WideCharToMultiByte(CP_ACP, 0, shortCopy, -1, expected, MAX_PATH, nullptr, nullptr);
+    {
+        ZorvaneProcess z;
+        ASSERT_TRUE(z.Launch(copy));
+        ASSERT_NE(nullptr, z.WaitForWindow());
+        EXPECT_TRUE(WaitForAutostartEntry(expected))
+            << "the entry holds \"" << AutostartEntry().bytes << "\"";
+        EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(AutostartEntry().bytes.c_str()))
+            << "the entry must name a file";
+    }
+    CloseAllZorvanes();
+    DeleteFileW(copy.c_str());
+    RemoveDirectoryW(folder.c_str());
+}
+
 TEST_F(AutostartEntryOfTheProgram, AStartAfterAnUninstallRegistersAgainWithEnhancedScanningOn)
 {
     ASSERT_TRUE(StoreText(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey, "Enhanced", "0"));

@@ -274,6 +274,113 @@ TEST_F(Elimination, OnADoubleByteWindowsAPathIsCutAtItsBackslashesOnly)
     DeleteFileW((folder + L"\\\u30BDGrimlatchRemoved.exe").c_str());
 }
 
+std::wstring Wide(const std::string& ascii)
+{
+    return std::wstring(ascii.begin(), ascii.end());
+}
+
+// The short form of a path that only Unicode spells, in the ANSI that it is
+// spelled in.
+std::string ShortPath(const std::wstring& path)
+{
+    wchar_t shortPath[MAX_PATH] = L"";
+    char ansi[MAX_PATH] = "";
+    GetShortPathNameW(path.c_str(), shortPath, MAX_PATH);
+    WideCharToMultiByte(CP_ACP, 0, shortPath, -1, ansi, MAX_PATH, nullptr, nullptr);
+    return ansi;
+}
+
+bool StoreWideValue(const wchar_t* name, const std::wstring& data)
+{
+    HKEY key = nullptr;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, TestKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
+                        nullptr) != ERROR_SUCCESS)
+        return false;
+    LONG stored = RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
+                                 static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t)));
+    RegCloseKey(key);
+    return stored == ERROR_SUCCESS;
+}
+
+bool WideValueExists(const wchar_t* name)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, TestKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+        return false;
+    LONG found = RegQueryValueExW(key, name, nullptr, nullptr, nullptr, nullptr);
+    RegCloseKey(key);
+    return found == ERROR_SUCCESS;
+}
+
+// On the NT family the code page turns a full-width 'U' into an 'U', and a
+// letter that it lacks into '?'. Read so, the server's value would be taken
+// for another program's of the plain name, and deleted in its place; and a
+// program would be taken for the look-alike that its name turns into.
+TEST_F(Elimination, AValueIsDeletedByItsOwnNameNotByTheNameThatTheCodePageMakesOfIt)
+{
+    FixtureCopy server("server.exe", Folder(), "svchelper.exe");
+    ASSERT_TRUE(server.Made());
+    LookAlikeProcess process(server.Path());
+    Register(HKEY_CURRENT_USER, TestKey, "Updater", "C:\\Tools\\updater.exe");
+    ASSERT_TRUE(StoreWideValue(L"\uFF35pdater", Wide(server.Path())));
+
+    std::vector<Notice> notices = ScanKey(HKEY_CURRENT_USER, TestKey, 0, {IDOK});
+
+    ASSERT_EQ(1u, notices.size());
+    EXPECT_TRUE(process.WaitForExit(Patience));
+    EXPECT_TRUE(ValueExists(HKEY_CURRENT_USER, TestKey, "Updater")) << "another program's value";
+    EXPECT_FALSE(WideValueExists(L"\uFF35pdater")) << "the server's own value must go";
+    std::vector<std::string> logged = LogEntries();
+    ASSERT_EQ(1u, logged.size());
+    EXPECT_TRUE(Contains(logged[0], " | |uFF35pdater | " + server.Path()))
+        << "the name as it can be put back: " << logged[0];
+}
+
+TEST_F(Elimination, AProgramWhosePathTheCodePageChangesIsNotTakenForItsLookAlike)
+{
+    FixtureCopy server("server.exe", Folder(), "svchelper.exe");
+    WideCopy other("ordinary.exe", Wide(Folder()) + L"\\\uFF53vchelper.exe");
+    ASSERT_TRUE(server.Made() && other.Made());
+    LookAlikeProcess process;
+    ASSERT_TRUE(process.Launch(other.Path()));
+    Register(HKEY_CURRENT_USER, TestKey, "helper", server.Path());
+
+    EXPECT_TRUE(ScanKey(HKEY_CURRENT_USER, TestKey, 1).empty());
+    EXPECT_TRUE(process.Running()) << "the running program is not the look-alike";
+    EXPECT_TRUE(FileExists(server.Path()));
+    EXPECT_TRUE(ValueExists(HKEY_CURRENT_USER, TestKey, "helper"));
+}
+
+// A user's folder that the code page cannot spell, named in Unicode by the
+// value: the server there goes silently, like any other, and its report
+// names it in a form that opens it.
+TEST_F(Elimination, AServerInAFolderThatTheCodePageCannotSpellIsRemoved)
+{
+    std::wstring const folder = Wide(Folder()) + L"\\\u0414\u043C\u0438\u0442\u0440\u0438\u0439";
+    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+    {
+        WideCopy server("server.exe", folder + L"\\ .exe");
+        ASSERT_TRUE(server.Made());
+        LookAlikeProcess process;
+        ASSERT_TRUE(process.Launch(server.Path()));
+        ASSERT_TRUE(StoreWideValue(L"ZorvaneTestUser", L"\"" + server.Path() + L"\" -s"));
+        std::string const shortFolder = ShortPath(folder);
+        std::string const shortImage = ShortPath(server.Path());
+
+        std::vector<Notice> notices = ScanKey(HKEY_CURRENT_USER, TestKey, 0, {IDOK});
+
+        ASSERT_EQ(1u, notices.size());
+        EXPECT_EQ(Report(Upper(shortImage), Upper(shortFolder) + "\\GrimlatchRemoved.exe"),
+                  notices[0].text);
+        EXPECT_TRUE(process.WaitForExit(Patience));
+        EXPECT_FALSE(WideValueExists(L"ZorvaneTestUser"));
+        EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(server.Path().c_str()));
+        EXPECT_TRUE(LastScanFound);
+    }
+    DeleteFileW((folder + L"\\GrimlatchRemoved.exe").c_str());
+    RemoveDirectoryW(folder.c_str());
+}
+
 TEST_F(Elimination, ALookAlikeUnderAnotherNameIsKnownByItsCodeInTheSilentPass)
 {
     FixtureCopy server("server.exe", Folder(), "svchelper.exe");

@@ -92,9 +92,20 @@ const char* BaseName(const char* path)
     return base;
 }
 
+// On the NT family the ANSI name of a folder that the code page cannot
+// spell holds '?'s and names no file: the program's own path is asked for in
+// Unicode there, and given in a form that opens it. Windows 95/98 have only
+// a stub of the Unicode call, which fails.
 bool ProgramPath(PathBuffer& path)
 {
-    DWORD length = GetModuleFileNameA(AppInstance, path.data(), static_cast<DWORD>(path.size()));
+    using GetModuleFileNameWFn = DWORD(WINAPI*)(HMODULE, wchar_t*, DWORD);
+    auto unicode = Lookup<GetModuleFileNameWFn>(SystemModule::Kernel,
+                                                "GetModuleFileNameW");
+    std::array<wchar_t, PathBufferSize> name;
+    DWORD length = unicode ? unicode(AppInstance, name.data(), PathBufferSize) : 0;
+    if (length > 0)
+        return length < PathBufferSize && AnsiPath(name.data(), path);
+    length = GetModuleFileNameA(AppInstance, path.data(), static_cast<DWORD>(path.size()));
     return length > 0 && length < path.size();
 }
 
@@ -134,7 +145,7 @@ using GetFileAttributesExFn = BOOL(WINAPI*)(const char*, GET_FILEEX_INFO_LEVELS,
 // One call on Windows 98, the NT family and Wine; Windows 95 lacks it.
 bool ReadSizeInOneCall(const char* path, Status& status)
 {
-    auto attributesEx = Lookup<GetFileAttributesExFn>(GetModuleHandleA("kernel32.dll"),
+    auto attributesEx = Lookup<GetFileAttributesExFn>(SystemModule::Kernel,
                                                       "GetFileAttributesExA");
     WIN32_FILE_ATTRIBUTE_DATA data;
     if (!attributesEx || !attributesEx(path, GetFileExInfoStandard, &data))

@@ -122,6 +122,19 @@ bool ProgramPath(PathBuffer& path);
 // path would not fit.
 bool PathBesideProgram(const char* fileName, PathBuffer& path);
 
+// On the NT family names and paths are Unicode at heart, and the ANSI calls
+// convert them through the code page; Windows 95/98 store them in the code
+// page itself.
+// The ANSI form of a Unicode text, when it names the same thing: every
+// character kept, none replaced by '?' or by a look-alike, so that it turns
+// back into the very same text. False otherwise, or where `out` is too small.
+bool ExactAnsi(const wchar_t* text, std::span<char> out);
+// An ANSI form of a Unicode path that opens the same file or folder: the
+// path itself where it survives the code page, else its short 8.3 form.
+// False where neither does (a volume may keep no short names). `shortened`,
+// when given, tells whether the short form was tried.
+bool AnsiPath(const wchar_t* path, PathBuffer& out, bool* shortened = nullptr);
+
 // A function that older Windows lack, looked up at run time in a module of
 // the system: null where the module or the function is missing, and the
 // caller then takes its fallback.
@@ -130,6 +143,14 @@ template <typename Fn> Fn Lookup(HMODULE module, const char* name)
     if (module == nullptr)
         return nullptr;
     return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+// The same in one of the system's modules that the program has loaded
+// already: one call for every lookup, which keeps the program small.
+enum class SystemModule { Kernel, Advapi, Shell };
+void* LookupLoaded(SystemModule module, const char* name);
+template <typename Fn> Fn Lookup(SystemModule module, const char* name)
+{
+    return reinterpret_cast<Fn>(LookupLoaded(module, name));
 }
 
 // What a 32-bit program on 64-bit Windows (WoW64) finds where: its system

@@ -5,11 +5,6 @@ namespace {
 using IsWow64ProcessFn = BOOL(WINAPI*)(HANDLE, PBOOL);
 using GetSystemWow64DirectoryFn = UINT(WINAPI*)(LPSTR, UINT);
 
-HMODULE Kernel()
-{
-    return GetModuleHandleA("kernel32.dll");
-}
-
 // The whole folder or nothing; the call gave the size it needs where it had too little.
 bool WholeFolder(UINT length, std::span<char, MAX_PATH> folder)
 {
@@ -22,7 +17,7 @@ bool WholeFolder(UINT length, std::span<char, MAX_PATH> folder)
 // sibling, so nothing there runs under WoW64.
 bool RunsUnderWow64(HANDLE process)
 {
-    auto isWow64 = Lookup<IsWow64ProcessFn>(Kernel(), "IsWow64Process");
+    auto isWow64 = Lookup<IsWow64ProcessFn>(SystemModule::Kernel, "IsWow64Process");
     BOOL underWow64 = FALSE;
     return isWow64 && isWow64(process, &underWow64) && underWow64;
 }
@@ -31,7 +26,7 @@ bool RunsUnderWow64(HANDLE process)
 // one letter longer than "system32", so one more byte is kept free for it.
 bool QueryWow64Folders(Wow64Folders& folders)
 {
-    auto wow64Directory = Lookup<GetSystemWow64DirectoryFn>(Kernel(), "GetSystemWow64DirectoryA");
+    auto wow64Directory = Lookup<GetSystemWow64DirectoryFn>(SystemModule::Kernel, "GetSystemWow64DirectoryA");
     if (!wow64Directory || !RunsUnderWow64(ThisProcess()) ||
         !WholeFolder(GetSystemDirectoryA(folders.system.data(), MAX_PATH - 1), folders.system) ||
         !WholeFolder(wow64Directory(folders.redirected.data(), MAX_PATH), folders.redirected))
