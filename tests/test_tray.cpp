@@ -335,7 +335,7 @@ TEST_F(TrayMenu, AddingTheIconLeavesNoImageBehind)
     EXPECT_TRUE(TrayIconShown(MainWindow));
 }
 
-TEST_F(TrayMenu, TheSwitchStillFlipsAndSaysNothingWhenTheSettingCannotBeStored)
+TEST_F(TrayMenu, TheSwitchStillFlipsAndSaysNothingWhenTheMachineRefusesTheSetting)
 {
     ASSERT_TRUE(StoreText(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey, "Enhanced", "1"));
     LoadSettings();
@@ -346,6 +346,9 @@ TEST_F(TrayMenu, TheSwitchStillFlipsAndSaysNothingWhenTheSettingCannotBeStored)
     EXPECT_TRUE(notices.Stop().empty()) << "a setting that cannot be stored is not reported";
     EXPECT_EQ(0, EnhancedScanning) << "the switch still changes the value in memory";
     EXPECT_EQ(std::string("1\0", 2), EnhancedValue().bytes);
+    EXPECT_EQ(std::string("0\0", 2),
+              ReadStoredValue(HKEY_CURRENT_USER, ZorvaneSettingsKey, "Enhanced").bytes)
+        << "the choice is kept in the user's own key";
     MenuUser user;
     Press(WM_RBUTTONDOWN);
     ExpectMenu(user.Seen(), false);

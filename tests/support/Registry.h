@@ -26,14 +26,22 @@ inline bool ValueExists(HKEY root, const char* key, const char* name)
 // Stores `value` as it was read, or removes the value when it was absent.
 void PutBack(HKEY root, const char* key, const char* name, const StoredValue& value);
 
-// A value as it was when the object was made, put back when it goes.
+// A value as it was when the object was made, put back when it goes; a key
+// that was not there goes too. The prefix outlives the run: what a test
+// leaves, the next run's tests start from.
 class KeptValue {
 public:
     KeptValue(HKEY root, const char* key, const char* name)
-        : root_(root), key_(key), name_(name), value_(ReadStoredValue(root, key, name))
+        : root_(root), key_(key), name_(name), keyExisted_(KeyExists(root, key)),
+          value_(ReadStoredValue(root, key, name))
     {
     }
-    ~KeptValue() { PutBack(root_, key_, name_, value_); }
+    ~KeptValue()
+    {
+        PutBack(root_, key_, name_, value_);
+        if (!keyExisted_)
+            RemoveKey(root_, key_);
+    }
     KeptValue(const KeptValue&) = delete;
     KeptValue& operator=(const KeptValue&) = delete;
 
@@ -41,6 +49,7 @@ private:
     HKEY root_;
     const char* key_;
     const char* name_;
+    bool keyExisted_;
     StoredValue value_;
 };
 
