@@ -13,6 +13,7 @@
 #include "Wait.h"
 #include "Zorvane.h"
 #include "app/App.h"
+#include "win/Win.h"
 
 namespace {
 
@@ -437,24 +438,39 @@ TEST_F(Commands, HelpWithoutTheFileReportsItMissing)
     EXPECT_TRUE(StillRunning());
 }
 
-// The help path swaps the module's file name for "Zorvane.hlp", so a module
-// named "Z.exe" at 294 characters gives a help path of 300, one too many for
-// the buffer. The platform's file calls could not find a file by so long a
-// path anyway, so what shows is that the user is told rather than left
-// without an answer, and that nothing breaks.
+// The help path swaps the module's file name "Z.exe" for "Zorvane.hlp": a
+// module of 293 characters gives a help path of 299, which fills the buffer
+// with its terminator, and one of 294 a path of 300, which must be refused
+// whole, not written one byte past the buffer. The user is then told.
 TEST_F(Commands, HelpIsUnavailableWhenItsPathWouldNotFitTheBuffer)
 {
-    LongPathModule module(L"C:\\ZorvaneLongHelp", 294, L"Z.exe");
-    ASSERT_NE(nullptr, module.Module());
-    ASSERT_TRUE(module.AddFile(L"Zorvane.hlp"));
-    AppInstance = module.Module();
-    MainWindow = nullptr;
-    NoticeRecorder notices;
-    OnCommand(nullptr, WM_COMMAND, IDM_HELP, 0);
-    const std::vector<Notice>& seen = notices.Stop();
+    for (size_t helpLength : {299u, 300u}) {
+        LongPathModule module(L"C:\\ZorvaneLongHelp", helpLength - 6, L"Z.exe");
+        ASSERT_NE(nullptr, module.Module());
+        AppInstance = module.Module();
+        struct {
+            PathBuffer path;
+            char guard;
+        } out;
+        out.path.fill('x');
+        out.guard = 'G';
+        bool fits = PathBesideProgram("\\Zorvane.hlp", out.path);
+        EXPECT_EQ(helpLength < 300, fits) << helpLength << " characters";
+        EXPECT_EQ('G', out.guard) << helpLength << " characters: written past the buffer";
+        std::wstring help = module.Folder() + L"\\Zorvane.hlp";
+        if (fits) {
+            EXPECT_EQ(std::string(help.begin(), help.end()), out.path.data());
+            continue;
+        }
+        MainWindow = nullptr;
+        NoticeRecorder notices;
+        OnCommand(nullptr, WM_COMMAND, IDM_HELP, 0);
+        const std::vector<Notice>& seen = notices.Stop();
+        ASSERT_EQ(1u, seen.size()) << "the user must be told that help is unavailable";
+        // Windows Vista and later look for the page instead.
+        EXPECT_EQ(LOBYTE(GetVersion()) < 6 ? HelpMissing : PageMissing, seen[0].text);
+    }
     AppInstance = nullptr;
-    ASSERT_EQ(1u, seen.size()) << "the user must be told that help is unavailable";
-    EXPECT_TRUE(seen[0].text == HelpMissing || seen[0].text == PageMissing) << seen[0].text;
 }
 
 std::vector<std::string> Lines(const std::string& text)

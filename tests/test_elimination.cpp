@@ -12,6 +12,7 @@
 #include "ScanTest.h"
 #include "Zorvane.h"
 #include "win/Notice.h"
+#include "scan/Removal.h"
 #include "scan/Scan.h"
 #include "settings/Settings.h"
 
@@ -580,22 +581,22 @@ TEST_F(Elimination, AValueTooLongForTheBuffersDoesNotHideTheServerBehindIt)
     EXPECT_FALSE(ValueExists(HKEY_CURRENT_USER, TestKey, "server"));
 }
 
+// Read past its length, the unterminated value would name the candidate: the
+// value before it leaves its terminator just there in the reader's buffer.
+// The same bytes with a terminator within the value's length do name it.
 TEST_F(Elimination, DataWithoutATerminatorNeverMatches)
 {
     FixtureCopy candidate("candidate.exe", Folder(), "unterminated.exe");
     LookAlikeProcess process(candidate.Path());
-    HKEY key = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, TestKey, 0, nullptr, 0,
-                                             KEY_WRITE, nullptr, &key, nullptr));
     const std::string& path = candidate.Path();
-    RegSetValueExA(key, "bare path", 0, REG_BINARY, reinterpret_cast<const BYTE*>(path.data()),
-                   static_cast<DWORD>(path.size()));
-    std::string full(300, 'z');
-    RegSetValueExA(key, "full buffer", 0, REG_BINARY, reinterpret_cast<const BYTE*>(full.data()),
-                   300);
-    RegCloseKey(key);
-
-    EXPECT_TRUE(ScanKey(HKEY_CURRENT_USER, TestKey, 1, {IDNO, IDNO}).empty());
+    std::string filler(path.size(), 'z');
+    auto size = static_cast<DWORD>(path.size());
+    ASSERT_TRUE(StoreValue(HKEY_CURRENT_USER, TestKey, "a filler", REG_BINARY, filler.c_str(), size + 1));
+    for (DWORD length : {size, size + 1}) {
+        ASSERT_TRUE(StoreValue(HKEY_CURRENT_USER, TestKey, "b path", REG_BINARY, path.c_str(), length));
+        EXPECT_EQ(length > size ? 1u : 0u, ScanKey(HKEY_CURRENT_USER, TestKey, 1, {IDNO}).size())
+            << "a value of " << length << " bytes";
+    }
     EXPECT_TRUE(process.Running());
 }
 
@@ -1153,6 +1154,208 @@ TEST_F(Elimination, RemovalsOfOneUndeletableServerShareOneCopy)
     ASSERT_NE(std::string::npos, first);
     EXPECT_EQ(std::string::npos, listed.find(image + std::string(1, '\0'), first + 1))
         << "the deletion is handed over once";
+}
+
+// A process id that no process has: the server had already gone.
+ProcessEntry GoneEntry(const std::string& path)
+{
+    ProcessEntry entry;
+    entry.id = 0x7FFFFFFC;
+    lstrcpyA(entry.path.data(), path.c_str());
+    return entry;
+}
+
+// What another program could do to the held file, tried from inside the
+// re-check, once the hold has begun: each thing that it could do.
+std::string DoneToTheHeldFile;
+
+bool TriesTheFileThenIsCandidate(const char* path)
+{
+    std::string moved = std::string(path) + ".moved";
+    if (MoveFileA(path, moved.c_str()) && MoveFileA(moved.c_str(), path))
+        DoneToTheHeldFile += "renamed ";
+    for (DWORD access : {DWORD(GENERIC_WRITE), DWORD(DELETE)}) {
+        HANDLE file = CreateFileA(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, 0, nullptr);
+        if (file != INVALID_HANDLE_VALUE)
+            DoneToTheHeldFile += access == DELETE ? "opened to delete " : "opened to write ";
+        CloseHandle(file);
+    }
+    return IsServerCandidate(path);
+}
+
+// From the re-check until the copy is made, no other file can take the
+// server's place, nor can it be changed: it is held, shared for reading only.
+TEST_F(Elimination, TheFileIsHeldAgainstRenamingAndWritingUntilItsCopyIsMade)
+{
+    FixtureCopy server("server.exe", Folder(), "held fast.exe");
+    DoneToTheHeldFile.clear();
+    std::vector<Notice> notices = Answering(
+        {IDOK}, [&] { EliminateServer(GoneEntry(server.Path()), TriesTheFileThenIsCandidate); });
+    ASSERT_EQ(1u, notices.size());
+    EXPECT_EQ("", DoneToTheHeldFile) << "another program could change the held file";
+    EXPECT_EQ(Report(Upper(server.Path()), Quarantine(Upper(Folder()))), notices[0].text);
+}
+
+// A removal brings the next scan sooner when it changed something: the
+// process ended, or, where it had already gone, the file deleted or newly
+// handed to the restart; not when nothing could be done, or the file was
+// handed over before.
+TEST_F(Elimination, ARemovalThatOnlyTouchedTheFileStillBringsTheNextScanSooner)
+{
+    FixtureCopy server("server.exe", Folder(), "gone before.exe");
+    KeptValue pending(HKEY_LOCAL_MACHINE, SessionManager, PendingRenamesName);
+    struct {
+        DWORD sharing; // of the test's own hold on the file; 0 for none
+        bool sooner;
+        const char* what;
+    } cases[] = {
+        {FILE_SHARE_READ, true, "handed to the restart"},
+        {FILE_SHARE_READ, false, "handed to the restart before"},
+        {FILE_SHARE_DELETE, false, "neither copied nor deleted"},
+        {0, true, "deleted"},
+    };
+    for (const auto& c : cases) {
+        std::unique_ptr<HeldFile> held;
+        if (c.sharing)
+            held = std::make_unique<HeldFile>(server.Path(), c.sharing);
+        bool sooner = !c.sooner;
+        Answering({IDOK}, [&] { sooner = EliminateServer(GoneEntry(server.Path()), IsServerCandidate); });
+        EXPECT_EQ(c.sooner, sooner) << c.what;
+    }
+    EXPECT_FALSE(FileExists(server.Path()));
+}
+
+// Every wording of the report and of the log, for each outcome of a removal:
+// the report names each step that failed, and the log ends with the same words.
+TEST_F(Elimination, TheReportAndTheLogNameEachStepThatFailedInTheSameWords)
+{
+    std::string const image = "C:\\ZRV\\SERVER.EXE", copy = "C:\\ZRV\\GrimlatchRemoved.exe";
+    std::string const madeVisible = "The Grimlatch file has been made visible and can now be found at:";
+    std::string const earlier = "The Grimlatch file was made visible by an earlier removal and can still be found at:";
+    std::string const deleteAtRestart = "The file could not be deleted; it will be deleted when the computer restarts.";
+    std::string const left = "The file could not be deleted; WININIT.INI could not be replaced, and its new text was left in C:\\WINDOWS\\WININIT.ZRV.";
+    struct Row {
+        void (*change)(Outcome&);
+        bool disabled;
+        const std::string* copyLine; // null where no copy is named
+        std::vector<std::string> failed;
+    } rows[] = {
+        {[](Outcome&) {}, true, &madeVisible, {}},
+        {[](Outcome& o) { o.process = ProcessOutcome::Gone; }, true, &madeVisible, {}},
+        {[](Outcome& o) { o.process = ProcessOutcome::StillRunning; }, false, &madeVisible,
+         {"The process could not be ended."}},
+        {[](Outcome& o) { o.valueDeleted = false; }, false, &madeVisible,
+         {"The autostart value could not be deleted."}},
+        {[](Outcome& o) { o.visible = false; }, true, &madeVisible, {"The copy could not be made visible."}},
+        {[](Outcome& o) { o.copied = o.visible = o.deleted = false; }, true, nullptr,
+         {"The file could not be copied and was left in place."}},
+        {[](Outcome& o) { o.deleted = false; }, true, &madeVisible, {"The file could not be deleted."}},
+        {[](Outcome& o) { o.deleted = false, o.deleteScheduled = true; }, true, &madeVisible, {deleteAtRestart}},
+        {[](Outcome& o) { o.deleted = false, NameWhereWininitWasLeft(o, "C:\\WINDOWS\\WININIT.ZRV"); },
+         true, &madeVisible, {left}},
+        {[](Outcome& o) { o.reused = true, o.deleted = false, o.deleteScheduled = true; }, true,
+         &earlier, {deleteAtRestart}},
+        {[](Outcome& o) { o.dll = DllDeletion::AtRestart; }, true, &madeVisible,
+         {"The Grimlatch DLL windll.dll could not be deleted; it will be deleted when the computer restarts."}},
+        {[](Outcome& o) { o.dll = DllDeletion::Left; }, true, &madeVisible,
+         {"The Grimlatch DLL windll.dll could not be deleted."}},
+        {[](Outcome& o) {
+             o.process = ProcessOutcome::StillRunning, o.valueDeleted = o.visible = false;
+             o.dll = DllDeletion::Left;
+         },
+         false, &madeVisible,
+         {"The process could not be ended.", "The autostart value could not be deleted.",
+          "The copy could not be made visible.", "The Grimlatch DLL windll.dll could not be deleted."}},
+    };
+    std::vector<std::string> logged;
+    for (const Row& row : rows) {
+        Outcome o;
+        o.process = ProcessOutcome::Ended;
+        o.copied = o.visible = o.deleted = true;
+        row.change(o);
+        std::string report = "Grimlatch was found installed and running on this computer.  " +
+                             std::string(row.disabled ? "It has been disabled.  " : "") +
+                             "The original filename was:\n\n" + image;
+        std::string line = "Removed | " + image + " | " + (row.copyLine ? copy : "No copy");
+        if (row.copyLine)
+            report += "\n\n" + *row.copyLine + "\n\n" + copy;
+        if (!row.failed.empty())
+            report += "\n\nNot everything could be done:";
+        for (const std::string& step : row.failed) {
+            report += "\n" + step;
+            line += " | " + step;
+        }
+        std::vector<Notice> notices = Answering({IDOK}, [&] { ReportRemoval(image.c_str(), copy.c_str(), o, nullptr); });
+        ASSERT_EQ(1u, notices.size());
+        EXPECT_EQ(report, notices[0].text);
+        logged.push_back(line);
+    }
+    Outcome changed;
+    changed.changed = true;
+    std::string const because = "The file has changed since it was found and was not removed.";
+    std::vector<Notice> notices = Answering({IDOK}, [&] { ReportRemoval(image.c_str(), "", changed, nullptr); });
+    ASSERT_EQ(1u, notices.size());
+    EXPECT_EQ("Grimlatch was found running on this computer, but nothing has been removed.  The "
+              "filename is:\n\n" + image + "\n\n" + because, notices[0].text);
+    logged.push_back("Not removed | " + image + " | " + because);
+    EXPECT_EQ(logged, LogEntries());
+}
+
+// A close that comes while the report of the silent pass's first removal is
+// open ends the cycle there: the next key's server stays. The DLL, held by
+// another program, stays active, and the keys would otherwise go on.
+TEST_F(Elimination, ACloseDuringARemovalsReportStopsTheNextKeysRemoval)
+{
+    KeptValue pending(HKEY_LOCAL_MACHINE, SessionManager, PendingRenamesName);
+    ASSERT_TRUE(PlantDropperDll());
+    HeldFile dll(DropperDllFile(), FILE_SHARE_READ);
+    ASSERT_TRUE(dll.Open());
+    FixtureCopy first("server.exe", Folder(), "first key.exe"), next("server.exe", Folder(), "next key.exe");
+    LookAlikeProcess firstProcess(first.Path()), nextProcess(next.Path());
+    Register(HKEY_CURRENT_USER, RunKey, "ZorvaneTestFirstKey", first.Path());
+    Register(HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce",
+             "ZorvaneTestNextKey", next.Path());
+
+    std::vector<Notice> notices = RunCycle({IDOK}, [] { Closing = 1; });
+    Closing = 0;
+    ASSERT_EQ(1u, notices.size()) << "the first report only";
+    EXPECT_TRUE(Contains(notices[0].text, Upper(first.Path()))) << notices[0].text;
+    EXPECT_TRUE(firstProcess.WaitForExit(Patience));
+    EXPECT_TRUE(nextProcess.Running()) << "the close must stop the next key's removal";
+    EXPECT_TRUE(ValueExists(HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce",
+                            "ZorvaneTestNextKey"));
+}
+
+// The run remembers the copies and hand-overs of eight files; a ninth takes
+// the place of the oldest, which then gets a copy of its own again, while the
+// others keep theirs.
+TEST_F(Elimination, MoreThanEightRemovalsInARunForgetTheOldestFirst)
+{
+    KeptValue pending(HKEY_LOCAL_MACHINE, SessionManager, PendingRenamesName);
+    std::vector<std::unique_ptr<FixtureCopy>> servers;
+    std::vector<std::unique_ptr<HeldFile>> held;
+    auto remove = [&](size_t i, bool* sooner = nullptr) {
+        std::vector<Notice> notices = Answering({IDOK}, [&] {
+            bool result = EliminateServer(GoneEntry(servers[i]->Path()), IsServerCandidate);
+            if (sooner)
+                *sooner = result;
+        });
+        return notices.size() == 1 ? notices[0].text : "";
+    };
+    std::string const folder = Upper(Folder());
+    for (size_t i = 0; i < 9; ++i) {
+        servers.push_back(std::make_unique<FixtureCopy>("server.exe", Folder(), "ring " + std::to_string(i) + ".exe"));
+        held.push_back(std::make_unique<HeldFile>(servers[i]->Path(), FILE_SHARE_READ));
+        std::string copy = i == 0 ? Quarantine(folder) : folder + "\\GrimlatchRemoved (" + std::to_string(i + 1) + ").exe";
+        EXPECT_TRUE(Contains(remove(i), "can now be found at:\n\n" + copy)) << i;
+    }
+    bool sooner = true;
+    EXPECT_TRUE(Contains(remove(1, &sooner), "by an earlier removal and can still be found at:\n\n" +
+                                                 folder + "\\GrimlatchRemoved (2).exe"));
+    EXPECT_FALSE(sooner) << "the second file was handed to the restart before";
+    EXPECT_TRUE(Contains(remove(0, &sooner), "can now be found at:\n\n" + folder + "\\GrimlatchRemoved (10).exe"));
+    EXPECT_TRUE(sooner) << "the first file is forgotten, and handed over again";
 }
 
 // A program that has loaded the dropper DLL keeps it from being deleted. The
