@@ -14,7 +14,7 @@ protected:
     void SetUp() override
     {
         CloseAllZorvanes();
-        RemoveValue(HKEY_LOCAL_MACHINE, MachineRunKey, "Zorvane");
+        RemoveValue(HKEY_LOCAL_MACHINE, RunKeyPath, "Zorvane");
         RemoveKey(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey);
     }
     void TearDown() override

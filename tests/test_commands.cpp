@@ -181,7 +181,7 @@ protected:
         RemoveKey(HKEY_LOCAL_MACHINE, KeptSettingsSubkey);
         RemoveKey(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey);
         RemoveKey(HKEY_CURRENT_USER, ZorvaneSettingsKey);
-        RemoveValue(HKEY_CURRENT_USER, UserRunKey, "Zorvane");
+        RemoveValue(HKEY_CURRENT_USER, RunKeyPath, "Zorvane");
     }
 
     // Starts a copy and waits until its start-up is done: the icon is
@@ -227,14 +227,21 @@ protected:
     std::vector<DWORD> helpEnginesBefore_;
 };
 
-TEST_F(Commands, ExitAnsweredNoOrCancelOrClosedChangesNothing)
+TEST_F(Commands, ExitOrUninstallAnsweredNoOrCancelOrClosedChangesNothing)
 {
+    ASSERT_TRUE(StoreText(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey, "Enhanced", "0"));
     HWND w = Start();
     ASSERT_NE(nullptr, w) << "the program did not come up with its window, icon and start-up entry";
-    for (int answer : {IDNO, IDCANCEL, 0}) {
-        AnswerQuestion(w, IDM_EXIT, ExitQuestion, answer);
-        EXPECT_TRUE(StillRunning()) << "answer " << answer << " must not end the program";
-        EXPECT_TRUE(TrayIconShown(w));
+    StoredValue entry = AutostartEntry();
+    ASSERT_TRUE(entry.present);
+    for (auto [command, question] : {std::pair{IDM_EXIT, ExitQuestion}, {IDM_UNINSTALL, UninstallQuestion}}) {
+        for (int answer : {IDNO, IDCANCEL, 0}) {
+            AnswerQuestion(w, command, question, answer);
+            EXPECT_TRUE(StillRunning()) << "answer " << answer << " must not end the program";
+            EXPECT_TRUE(TrayIconShown(w));
+            EXPECT_EQ(entry.bytes, AutostartEntry().bytes);
+            EXPECT_EQ(std::string("0\0", 2), EnhancedValue().bytes);
+        }
     }
 }
 
@@ -251,21 +258,6 @@ TEST_F(Commands, ExitAnsweredYesEndsWithCodeZeroAndKeepsTheAutostartEntry)
     EXPECT_EQ(0u, code);
     EXPECT_FALSE(TrayIconShown(w));
     EXPECT_EQ(entry.bytes, AutostartEntry().bytes) << "Exit must leave the autostart entry";
-}
-
-TEST_F(Commands, UninstallAnsweredNoOrCancelChangesNothing)
-{
-    ASSERT_TRUE(StoreText(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey, "Enhanced", "0"));
-    HWND w = Start();
-    ASSERT_NE(nullptr, w) << "the program did not come up with its window, icon and start-up entry";
-    StoredValue entry = AutostartEntry();
-    ASSERT_TRUE(entry.present);
-    for (int answer : {IDNO, IDCANCEL, 0}) {
-        AnswerQuestion(w, IDM_UNINSTALL, UninstallQuestion, answer);
-        EXPECT_TRUE(StillRunning());
-        EXPECT_EQ(entry.bytes, AutostartEntry().bytes);
-        EXPECT_EQ(std::string("0\0", 2), EnhancedValue().bytes);
-    }
 }
 
 // The user's own entry and setting always go. What stays of the machine's,
@@ -293,12 +285,12 @@ TEST_F(Commands, UninstallAnsweredYesRemovesWhatItCanSaysWhatStaysAndEnds)
         HWND w = Start();
         ASSERT_NE(nullptr, w) << "the program did not come up with its window, icon and start-up entry";
         if (!entry)
-            RemoveValue(HKEY_LOCAL_MACHINE, MachineRunKey, "Zorvane");
-        ASSERT_TRUE(StoreText(HKEY_CURRENT_USER, UserRunKey, "Zorvane", ZorvaneExe()));
+            RemoveValue(HKEY_LOCAL_MACHINE, RunKeyPath, "Zorvane");
+        ASSERT_TRUE(StoreText(HKEY_CURRENT_USER, RunKeyPath, "Zorvane", ZorvaneExe()));
         ASSERT_TRUE(StoreText(HKEY_CURRENT_USER, ZorvaneSettingsKey, "Enhanced", "0"));
         std::optional<ReadOnlyKey> locked;
         if (runReadOnly) {
-            ASSERT_TRUE(locked.emplace(HKEY_LOCAL_MACHINE, MachineRunKey).Locked());
+            ASSERT_TRUE(locked.emplace(HKEY_LOCAL_MACHINE, RunKeyPath).Locked());
         }
         Choose(w, IDM_UNINSTALL);
         EXPECT_EQ(UninstallQuestion, AnswerNotice(IDYES).text);
@@ -395,6 +387,7 @@ TEST_F(Commands, HelpPageThatNothingOpensIsReportedWithItsPath)
 
 // Each kind of system looks for its own file only: the page does not stand
 // in for the help file where there is an engine, nor the other way round.
+// The build puts the real help beside Zorvane.exe; a copy elsewhere has none.
 TEST_F(Commands, HelpReportsTheFileMissingThatTheSystemNeeds)
 {
     Folder folder("C:\\Zorvane Other Help");
@@ -404,38 +397,25 @@ TEST_F(Commands, HelpReportsTheFileMissingThatTheSystemNeeds)
         const char* present;
         const char* missing;
     };
-    for (auto [version, present, missing] : {Case{"winxp", "Zorvane.htm", HelpMissing},
+    for (auto [version, present, missing] : {Case{"winxp", nullptr, HelpMissing},
+                                              {"winxp", "Zorvane.htm", HelpMissing},
                                               {"vista", "Zorvane.hlp", PageMissing},
                                               {"win10", "Zorvane.hlp", PageMissing}}) {
         WindowsVersionOfZorvane chosen(version);
         DeleteFileA((folder / "Zorvane.htm").c_str());
         DeleteFileA((folder / "Zorvane.hlp").c_str());
-        WriteFile(folder / present, "help for the other kind of system");
+        if (present)
+            WriteFile(folder / present, "help for the other kind of system");
         HWND w = Start(folder / "Zorvane.exe");
         ASSERT_NE(nullptr, w);
         Choose(w, IDM_HELP);
         Notice seen = AnswerNotice(IDOK);
-        EXPECT_EQ(missing, seen.text) << version << " with only " << present;
+        EXPECT_EQ(missing, seen.text) << version << " with only " << (present ? present : "nothing");
+        EXPECT_EQ("OK", seen.buttons);
+        EXPECT_EQ(w, seen.owner);
+        EXPECT_TRUE(StillRunning());
         CloseAllZorvanes();
     }
-}
-
-TEST_F(Commands, HelpWithoutTheFileReportsItMissing)
-{
-    WindowsVersionOfZorvane xp("winxp");
-    // The build puts the real help file beside Zorvane.exe; a copy elsewhere has none.
-    Folder folder("C:\\Zorvane Without Help");
-    ASSERT_TRUE(CopyFileA(ZorvaneExe().c_str(), (folder / "Zorvane.exe").c_str(), FALSE));
-    ASSERT_FALSE(FileExists(folder / "Zorvane.hlp"));
-    HWND w = Start(folder / "Zorvane.exe");
-    ASSERT_NE(nullptr, w) << "the program did not come up with its window, icon and start-up entry";
-    Choose(w, IDM_HELP);
-    Notice seen = AnswerNotice(IDOK);
-    ASSERT_TRUE(seen.shown);
-    EXPECT_EQ(HelpMissing, seen.text);
-    EXPECT_EQ("OK", seen.buttons);
-    EXPECT_EQ(w, seen.owner);
-    EXPECT_TRUE(StillRunning());
 }
 
 // The help path swaps the module's file name "Z.exe" for "Zorvane.hlp": a

@@ -132,17 +132,6 @@ TEST_F(Shell, ScanTickRunsACycleAndArmsTheTimerAgain)
     EXPECT_TRUE(KillTimer(MainWindow, ScanTimer)) << "the tick must arm timer 3 again";
 }
 
-TEST_F(Shell, MainWindowClassUsesButtonFaceAndStockIconAndCursor)
-{
-    EXPECT_EQ(static_cast<ULONG_PTR>(COLOR_BTNFACE + 1),
-              GetClassLongPtrA(MainWindow, GCLP_HBRBACKGROUND));
-    EXPECT_EQ(reinterpret_cast<ULONG_PTR>(LoadIconA(nullptr, IDI_APPLICATION)),
-              GetClassLongPtrA(MainWindow, GCLP_HICON)) << "the class must not use ZORVANE_ICON";
-    EXPECT_EQ(reinterpret_cast<ULONG_PTR>(LoadCursorA(nullptr, IDC_ARROW)),
-              GetClassLongPtrA(MainWindow, GCLP_HCURSOR));
-    EXPECT_EQ(static_cast<ULONG_PTR>(CS_HREDRAW | CS_VREDRAW), GetClassLongPtrA(MainWindow, GCL_STYLE));
-}
-
 TEST_F(Shell, OtherTimerIdsStartNoScan)
 {
     lstrcpyA(DropperDllPath.data(), "stale");

@@ -15,7 +15,6 @@ namespace {
 struct WindowFacts {
     std::string title;
     LONG style = 0, exStyle = 0;
-    DWORD classStyle = 0;
     RECT rect = {};
     bool visible = false;
 };
@@ -39,7 +38,6 @@ WindowFacts Facts(HWND w)
     f.title = title;
     f.style = GetWindowLongA(w, GWL_STYLE);
     f.exStyle = GetWindowLongA(w, GWL_EXSTYLE);
-    f.classStyle = GetClassLongA(w, GCL_STYLE);
     GetWindowRect(w, &f.rect);
     f.visible = IsWindowVisible(w) != 0;
     return f;
@@ -65,7 +63,6 @@ TEST_F(Startup, MainWindowIsAZeroSizeToolWindowWithTheProgramsTitle)
     EXPECT_EQ("Quillane Zorvane", f.title);
     EXPECT_EQ(WS_POPUP, f.style & (WS_POPUP | WS_CAPTION | WS_CHILD));
     EXPECT_EQ(WS_EX_TOOLWINDOW, f.exStyle & ~WS_EX_TOPMOST) << "exstyle " << std::hex << f.exStyle;
-    EXPECT_EQ(static_cast<DWORD>(CS_HREDRAW | CS_VREDRAW), f.classStyle);
     EXPECT_EQ(0, f.rect.left);
     EXPECT_EQ(0, f.rect.top);
     EXPECT_EQ(0, f.rect.right - f.rect.left) << "the window must have no width";
@@ -274,8 +271,7 @@ TEST_F(Startup, ATickDuringANoticeStartsNoSecondScanAndACloseEndsTheScan)
     FixtureCopy candidate("candidate.exe", TempFolder(), "asked at close.exe");
     LookAlikeProcess process(candidate.Path());
     TestValues values;
-    ASSERT_TRUE(values.Write(HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\Run",
-                             "ZorvaneTestAskedAtClose", candidate.Path()));
+    ASSERT_TRUE(values.Write(HKEY_CURRENT_USER, RunKeyPath, "ZorvaneTestAskedAtClose", candidate.Path()));
     ASSERT_TRUE(PlantDropperDll());
 
     std::vector<std::string> seen;

@@ -152,14 +152,14 @@ struct ExpectedItem {
 void ExpectMenu(const MenuFacts& menu, bool enhanced)
 {
     const ExpectedItem expected[] = {
-        {202, "Zorvane Is Active"},
+        {IDM_ABOUT, "Zorvane Is Active"},
         {0, nullptr},
-        {102, "Uninstall Zorvane"},
-        {201, "Zorvane Help"},
-        {203, enhanced ? "Enhanced Scanning is ON" : "Enhanced Scanning is OFF"},
-        {202, "About Zorvane"},
+        {IDM_UNINSTALL, "Uninstall Zorvane"},
+        {IDM_HELP, "Zorvane Help"},
+        {IDM_ENHANCED, enhanced ? "Enhanced Scanning is ON" : "Enhanced Scanning is OFF"},
+        {IDM_ABOUT, "About Zorvane"},
         {0, nullptr},
-        {101, "Exit Zorvane"},
+        {IDM_EXIT, "Exit Zorvane"},
     };
     ASSERT_TRUE(menu.opened) << "no popup menu appeared";
     ASSERT_EQ(8u, menu.items.size());

@@ -16,8 +16,8 @@ protected:
     static void CloseMainWindow();
 
 private:
-    KeptValue kept_[4] = {{HKEY_LOCAL_MACHINE, MachineRunKey, "Zorvane"},
-                          {HKEY_CURRENT_USER, UserRunKey, "Zorvane"},
+    KeptValue kept_[4] = {{HKEY_LOCAL_MACHINE, RunKeyPath, "Zorvane"},
+                          {HKEY_CURRENT_USER, RunKeyPath, "Zorvane"},
                           {HKEY_LOCAL_MACHINE, ZorvaneSettingsKey, "Enhanced"},
                           {HKEY_CURRENT_USER, ZorvaneSettingsKey, "Enhanced"}};
     int enhancedScanning_ = 0;

@@ -75,22 +75,23 @@ private:
 // The keys, spelled out here rather than taken from the product's headers.
 inline constexpr char QuillaneKey[] = "Software\\Quillane";
 inline constexpr char ZorvaneSettingsKey[] = "Software\\Quillane\\Zorvane";
-inline constexpr char MachineRunKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+// The Run key, under HKEY_LOCAL_MACHINE and, for a user who may not change
+// the machine, under HKEY_CURRENT_USER.
+inline constexpr char RunKeyPath[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 
 inline StoredValue EnhancedValue()
 {
     return ReadStoredValue(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey, "Enhanced");
 }
-inline constexpr char UserRunKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 
 inline StoredValue AutostartEntry()
 {
-    return ReadStoredValue(HKEY_LOCAL_MACHINE, MachineRunKey, "Zorvane");
+    return ReadStoredValue(HKEY_LOCAL_MACHINE, RunKeyPath, "Zorvane");
 }
 // The entry in the user's own Run key, for a user who may not change the machine's.
 inline StoredValue UserAutostartEntry()
 {
-    return ReadStoredValue(HKEY_CURRENT_USER, UserRunKey, "Zorvane");
+    return ReadStoredValue(HKEY_CURRENT_USER, RunKeyPath, "Zorvane");
 }
 
 // Takes from everyone the right to change a key's values and subkeys, until
