@@ -23,24 +23,10 @@ char const RunServices[] = "Software\\Microsoft\\Windows\\CurrentVersion\\RunSer
 char const TestKey[] = "Software\\ZorvaneTests\\Autostart";
 
 // A file held open by the test, with the given sharing, until the object goes.
-class HeldFile {
-public:
+struct HeldFile : KernelHandle {
     HeldFile(const std::string& path, DWORD sharing)
-        : file_(CreateFileA(path.c_str(), GENERIC_READ, sharing, nullptr, OPEN_EXISTING, 0,
-                            nullptr))
-    {
-    }
-    ~HeldFile()
-    {
-        if (Open())
-            CloseHandle(file_);
-    }
-    HeldFile(const HeldFile&) = delete;
-    HeldFile& operator=(const HeldFile&) = delete;
-    bool Open() const { return file_ != INVALID_HANDLE_VALUE; }
-
-private:
-    HANDLE file_;
+        : KernelHandle(CreateFileA(path.c_str(), GENERIC_READ, sharing, nullptr, OPEN_EXISTING, 0, nullptr)) {}
+    bool Open() const { return Valid(); }
 };
 
 ProcessEntry EntryOf(const LookAlikeProcess& process, const std::string& path)

@@ -142,21 +142,14 @@ TEST_F(SettingsStore, SavingOverwritesALongerValueWithTwoBytes)
 
 class Autostart : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        AppInstance = GetModuleHandleA(nullptr);
-        RemoveValue(HKEY_LOCAL_MACHINE, RunKeyPath, "Zorvane");
-        RemoveValue(HKEY_CURRENT_USER, RunKeyPath, "Zorvane");
-        RemoveKey(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey);
-        RemoveKey(HKEY_CURRENT_USER, ZorvaneSettingsKey);
-    }
+    void SetUp() override { TearDown(); }
     void TearDown() override
     {
         AppInstance = GetModuleHandleA(nullptr);
-        RemoveValue(HKEY_LOCAL_MACHINE, RunKeyPath, "Zorvane");
-        RemoveValue(HKEY_CURRENT_USER, RunKeyPath, "Zorvane");
-        RemoveKey(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey);
-        RemoveKey(HKEY_CURRENT_USER, ZorvaneSettingsKey);
+        for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
+            RemoveValue(root, RunKeyPath, "Zorvane");
+            RemoveKey(root, ZorvaneSettingsKey);
+        }
     }
 };
 

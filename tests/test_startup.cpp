@@ -167,18 +167,14 @@ struct HungCopy {
 // has only just stopped answering.
 TEST_F(Startup, ACopyThatDoesNotAnswerDelaysTheStartByAtMostTwoSeconds)
 {
-    {
-        HungCopy hung;
-        ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(hung.ready, Patience)) << "the hung copy did not start";
-        DWORD before = GetTickCount();
-        CloseRunningCopy();
-        DWORD waited = GetTickCount() - before;
-        EXPECT_NE(0u, hung.sentAt) << "the close must be sent to the running copy";
-        EXPECT_GE(waited, 2000u - 50) << "the running copy is given two seconds";
-        EXPECT_LT(waited, 2000u + 400) << "and no more";
-    }
     HungCopy hung;
     ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(hung.ready, Patience)) << "the hung copy did not start";
+    DWORD before = GetTickCount();
+    CloseRunningCopy();
+    DWORD waited = GetTickCount() - before;
+    EXPECT_NE(0u, hung.sentAt) << "the close must be sent to the running copy";
+    EXPECT_GE(waited, 2000u - 50) << "the running copy is given two seconds";
+    EXPECT_LT(waited, 2000u + 400) << "and no more";
     ZorvaneProcess z;
     ASSERT_TRUE(z.Start());
     HWND w = z.WaitForWindow();
