@@ -53,7 +53,8 @@ public:
         Clear();
         CreateDirectoryA(path_.c_str(), nullptr);
     }
-    ~Folder() { Clear(); }
+    // A copy of Zorvane.exe that still runs cannot be deleted.
+    ~Folder() { CloseAllZorvanes(), Clear(); }
     Folder(const Folder&) = delete;
     Folder& operator=(const Folder&) = delete;
 
@@ -134,10 +135,14 @@ public:
     {
         DeleteFileA(record_.c_str());
         StoreText(HKEY_CLASSES_ROOT, ".htm", "", PageProgId);
-        values_.Write(HKEY_CLASSES_ROOT, PageOpenCommand, "",
-                      "\"" + FixturePath("opener.exe") + "\" \"%1\"");
+        StoreText(HKEY_CLASSES_ROOT, PageOpenCommand, "", "\"" + FixturePath("opener.exe") + "\" \"%1\"");
     }
-    ~PageOpener() { DeleteFileA(record_.c_str()); }
+    ~PageOpener()
+    {
+        DeleteFileA(record_.c_str());
+        for (const char* key : {PageOpenCommand, "ZorvaneTest.Page\\shell\\open", "ZorvaneTest.Page\\shell", PageProgId})
+            RemoveKey(HKEY_CLASSES_ROOT, key);
+    }
     // The command line the stand-in was started with, once it has written it.
     std::string Opened(DWORD limitMs)
     {
@@ -157,7 +162,6 @@ public:
 
 private:
     KeptValue association_{HKEY_CLASSES_ROOT, ".htm", ""};
-    TestValues values_;
     std::string record_ = FixturePath("opened.txt");
 };
 

@@ -19,6 +19,7 @@
 namespace {
 
 char const RunServices[] = "Software\\Microsoft\\Windows\\CurrentVersion\\RunServices";
+char const RunOnce[] = "Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
 // A key of the tests' own, for scanning one key directly.
 char const TestKey[] = "Software\\ZorvaneTests\\Autostart";
 
@@ -891,7 +892,6 @@ TEST_F(Elimination, AnUndeletableServerIsDeletedAtRestartOnTheNtFamily)
 {
     FixtureCopy server("server.exe", Folder(), "held nt.exe");
     LookAlikeProcess process(server.Path());
-    KeptValue pending(HKEY_LOCAL_MACHINE, SessionManager, PendingRenamesName);
     std::string wininit = FileBytes(WindowsFile("WININIT.INI"));
 
     std::vector<Notice> notices = EliminateHeld(server, process);
@@ -912,7 +912,6 @@ TEST_F(Elimination, AnUndeletableServerThatCannotWaitForARestartIsReportedAsLeft
 {
     FixtureCopy server("server.exe", Folder(), "held unscheduled.exe");
     LookAlikeProcess process(server.Path());
-    KeptValue pending(HKEY_LOCAL_MACHINE, SessionManager, PendingRenamesName);
     std::vector<Notice> notices;
     {
         ReadOnlyKey locked(HKEY_LOCAL_MACHINE, SessionManager);
@@ -1074,7 +1073,6 @@ TEST_F(Elimination, RemovalsOfOneUndeletableServerShareOneCopy)
 {
     FixtureCopy server("server.exe", Folder(), "held again.exe");
     LookAlikeProcess process(server.Path());
-    KeptValue pending(HKEY_LOCAL_MACHINE, SessionManager, PendingRenamesName);
     std::string image = Upper(server.Path());
     std::string second = Upper(Folder()) + "\\GrimlatchRemoved (2).exe";
     std::string reused = Report(image, Quarantine(Upper(Folder()))) + DeletedAtRestart;
@@ -1172,7 +1170,6 @@ bool RemoveGone(const std::string& path, DWORD sharing = 0)
 TEST_F(Elimination, ARemovalThatOnlyTouchedTheFileStillBringsTheNextScanSooner)
 {
     FixtureCopy server("server.exe", Folder(), "gone before.exe");
-    KeptValue pending(HKEY_LOCAL_MACHINE, SessionManager, PendingRenamesName);
     EXPECT_TRUE(RemoveGone(server.Path(), FILE_SHARE_READ)) << "handed to the restart";
     EXPECT_FALSE(RemoveGone(server.Path(), FILE_SHARE_READ)) << "handed to the restart before";
     EXPECT_FALSE(RemoveGone(server.Path(), FILE_SHARE_DELETE)) << "neither copied nor deleted";
@@ -1254,8 +1251,6 @@ TEST_F(Elimination, TheReportAndTheLogNameEachStepThatFailedInTheSameWords)
 // another program, stays active, and the keys would otherwise go on.
 TEST_F(Elimination, ACloseDuringARemovalsReportStopsTheNextKeysRemoval)
 {
-    char const RunOnce[] = "Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
-    KeptValue pending(HKEY_LOCAL_MACHINE, SessionManager, PendingRenamesName);
     ASSERT_TRUE(PlantDropperDll());
     HeldFile dll(DropperDllFile(), FILE_SHARE_READ);
     FixtureCopy first("server.exe", Folder(), "first key.exe"), next("server.exe", Folder(), "next key.exe");
@@ -1276,7 +1271,6 @@ TEST_F(Elimination, ACloseDuringARemovalsReportStopsTheNextKeysRemoval)
 // others keep theirs.
 TEST_F(Elimination, MoreThanEightRemovalsInARunForgetTheOldestFirst)
 {
-    KeptValue pending(HKEY_LOCAL_MACHINE, SessionManager, PendingRenamesName);
     std::vector<std::unique_ptr<FixtureCopy>> servers;
     std::vector<std::unique_ptr<HeldFile>> held;
     std::string const folder = Upper(Folder());
@@ -1301,7 +1295,6 @@ TEST_F(Elimination, MoreThanEightRemovalsInARunForgetTheOldestFirst)
 // or the end of the cycle finds it still there; once only.
 TEST_F(Elimination, ADllInUseIsDeletedAtRestartAndTheReportSaysSo)
 {
-    KeptValue pending(HKEY_LOCAL_MACHINE, SessionManager, PendingRenamesName);
     ASSERT_TRUE(PlantDropperDll());
     HeldFile held(DropperDllFile(), FILE_SHARE_READ);
     ASSERT_TRUE(held.Open());

@@ -77,8 +77,6 @@ TEST_F(ScanCycle, ANearMissDllIsNeitherDeletedNorOfferedAbout)
 // restart's deletion might stop at it too and the offer come back each time.
 TEST_F(ScanCycle, AGenuineDllIsDeletedBeforeTheRebootOfferIsShown)
 {
-    KeptValue pending(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager",
-                      "PendingFileRenameOperations");
     std::string const dll = DropperDllFile();
     for (DWORD marks : {DWORD{FILE_ATTRIBUTE_NORMAL},
                         DWORD{FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM}}) {
