@@ -36,14 +36,7 @@ void Choose(HWND window, WPARAM command)
     PostMessageA(window, WM_COMMAND, command, 0);
 }
 
-void WriteFile(const std::string& path, const char* text)
-{
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    DWORD written = 0;
-    ::WriteFile(file, text, lstrlenA(text), &written, nullptr);
-    CloseHandle(file);
-}
+void WriteFile(const std::string& path, const std::string& text) { SetFileText(path, &text); }
 
 // A folder of the test's own under C:\, removed with what it holds.
 class Folder {
@@ -441,9 +434,8 @@ TEST_F(Commands, HelpIsUnavailableWhenItsPathWouldNotFitTheBuffer)
         bool fits = PathBesideProgram("\\Zorvane.hlp", out.path);
         EXPECT_EQ(helpLength < 300, fits) << helpLength << " characters";
         EXPECT_EQ('G', out.guard) << helpLength << " characters: written past the buffer";
-        std::wstring help = module.Folder() + L"\\Zorvane.hlp";
         if (fits) {
-            EXPECT_EQ(std::string(help.begin(), help.end()), out.path.data());
+            EXPECT_EQ(Narrow(module.Folder()) + "\\Zorvane.hlp", out.path.data());
             continue;
         }
         MainWindow = nullptr;
@@ -514,33 +506,24 @@ protected:
     std::string file_ = folder_ / "Zorvane.hlp";
 };
 
-TEST_F(HelpFile, QuotesAndBlanksAroundThePathAreIgnored)
+// Quotes and blanks around the path are ignored, inner ones are not; byte
+// 0xA0 is no white space; blank text names nothing; folders and a drive's
+// root, which a search cannot find, exist.
+TEST_F(HelpFile, APathNamesAFileOrFolderOnceQuotesAndBlanksAroundItAreIgnored)
 {
-    EXPECT_TRUE(HelpFileExists(file_.c_str()));
-    EXPECT_TRUE(HelpFileExists(("\"" + file_ + "\"").c_str()));
-    EXPECT_TRUE(HelpFileExists((" \t\"" + file_ + "\" \r\n\v\f").c_str()));
-    EXPECT_TRUE(HelpFileExists(("\"\"" + file_ + "\"\"\"").c_str()));
-    EXPECT_FALSE(HelpFileExists((file_ + "\xA0").c_str())) << "byte 0xA0 is no white space";
-    EXPECT_FALSE(HelpFileExists(("\xA0" + file_).c_str())) << "byte 0xA0 is no white space";
-    EXPECT_FALSE(HelpFileExists((folder_ / "Zorvane\".hlp").c_str())) << "inner quotes stay";
-    EXPECT_FALSE(HelpFileExists((folder_ / "Missing.hlp").c_str()));
-}
-
-TEST_F(HelpFile, EmptyOrBlankTextNamesNothing)
-{
-    EXPECT_FALSE(HelpFileExists(""));
-    EXPECT_FALSE(HelpFileExists(" "));
-    EXPECT_FALSE(HelpFileExists("\"\""));
-    EXPECT_FALSE(HelpFileExists(" \t\"\r\n\v\f\" "));
-}
-
-TEST_F(HelpFile, FoldersAndDriveRootsExist)
-{
-    EXPECT_TRUE(HelpFileExists(folder_.Path().c_str()));
-    EXPECT_TRUE(HelpFileExists(("\"" + folder_.Path() + "\"").c_str()));
-    EXPECT_TRUE(HelpFileExists("C:\\")) << "a drive's root, which a search cannot find";
-    EXPECT_TRUE(HelpFileExists(" \"C:\\\" "));
-    EXPECT_FALSE(HelpFileExists("C:\\Zorvane No Such Folder\\"));
+    struct {
+        std::string text;
+        bool exists;
+    } cases[] = {
+        {file_, true}, {"\"" + file_ + "\"", true}, {" \t\"" + file_ + "\" \r\n\v\f", true},
+        {"\"\"" + file_ + "\"\"\"", true}, {file_ + "\xA0", false}, {"\xA0" + file_, false},
+        {folder_ / "Zorvane\".hlp", false}, {folder_ / "Missing.hlp", false},
+        {"", false}, {" ", false}, {"\"\"", false}, {" \t\"\r\n\v\f\" ", false},
+        {folder_.Path(), true}, {"\"" + folder_.Path() + "\"", true}, {"C:\\", true},
+        {" \"C:\\\" ", true}, {"C:\\Zorvane No Such Folder\\", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.exists, HelpFileExists(c.text.c_str())) << "\"" << c.text << "\"";
 }
 
 TEST_F(HelpFile, TheCallersTextIsLeftAsItWasAndALongTextIsNotCut)

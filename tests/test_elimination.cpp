@@ -926,14 +926,6 @@ TEST_F(Elimination, AnUndeletableServerThatCannotWaitForARestartIsReportedAsLeft
     EXPECT_TRUE(FileExists(server.Path()));
 }
 
-std::string Narrow(const std::wstring& text)
-{
-    std::string narrow;
-    for (wchar_t c : text)
-        narrow += static_cast<char>(c);
-    return narrow;
-}
-
 // The longest image path that a process entry holds is asked about whole.
 // The report is shown whole with the longest paths that the file calls take:
 // an image path of 259 characters, and its copy's path beside it.

@@ -9,13 +9,6 @@
 
 namespace {
 
-std::string OwnModulePath()
-{
-    char path[MAX_PATH];
-    DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
-    return std::string(path, n);
-}
-
 class SettingsStore : public ::testing::Test {
 protected:
     void SetUp() override
@@ -159,12 +152,12 @@ TEST_F(Autostart, OnWritesTheModulePathWithItsTerminatorAndLeavesTheSettingsAlon
     StoredValue entry = AutostartEntry();
     ASSERT_TRUE(entry.present);
     EXPECT_EQ(static_cast<DWORD>(REG_SZ), entry.type);
-    EXPECT_EQ(OwnModulePath() + '\0', entry.bytes) << "path length plus 1 bytes, no quotes";
+    EXPECT_EQ(TestProgramPath() + '\0', entry.bytes) << "path length plus 1 bytes, no quotes";
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey)) << "registering must not create the setting";
 
     ASSERT_TRUE(StoreText(HKEY_LOCAL_MACHINE, RunKeyPath, "Zorvane", "C:\\elsewhere\\Zorvane.exe"));
     SetAutostart(1);
-    EXPECT_EQ(OwnModulePath() + '\0', AutostartEntry().bytes) << "an older entry is overwritten";
+    EXPECT_EQ(TestProgramPath() + '\0', AutostartEntry().bytes) << "an older entry is overwritten";
 }
 
 TEST_F(Autostart, OffRemovesTheEntryAndBothSettingsKeysButNotTheCompanyKeys)
@@ -189,7 +182,7 @@ TEST_F(Autostart, OffRemovesTheEntryAndBothSettingsKeysButNotTheCompanyKeys)
 // the entry again, the user's goes: both would start the program twice.
 TEST_F(Autostart, WhereTheMachinesRunKeyIsRefusedTheUsersOwnTakesTheEntry)
 {
-    std::string const entry = OwnModulePath() + '\0';
+    std::string const entry = TestProgramPath() + '\0';
     {
         ReadOnlyKey locked(HKEY_LOCAL_MACHINE, RunKeyPath);
         ASSERT_TRUE(locked.Locked()) << "the Run key could not be made read-only";
@@ -204,7 +197,7 @@ TEST_F(Autostart, WhereTheMachinesRunKeyIsRefusedTheUsersOwnTakesTheEntry)
     EXPECT_EQ(entry, AutostartEntry().bytes);
     EXPECT_FALSE(UserAutostartEntry().present) << "a second entry would start it twice";
 
-    ASSERT_TRUE(StoreText(HKEY_CURRENT_USER, RunKeyPath, "Zorvane", OwnModulePath()));
+    ASSERT_TRUE(StoreText(HKEY_CURRENT_USER, RunKeyPath, "Zorvane", TestProgramPath()));
     SetAutostart(0);
     EXPECT_FALSE(AutostartEntry().present);
     EXPECT_FALSE(UserAutostartEntry().present) << "the uninstall removes both entries";
@@ -228,7 +221,7 @@ TEST_F(Autostart, APathThatCannotBeHadWholeIsNotWritten)
         StoredValue entry = AutostartEntry();
         ASSERT_TRUE(entry.present) << "299 characters and the terminator fill the buffer exactly";
         EXPECT_EQ(300u, entry.bytes.size());
-        EXPECT_EQ(std::string(fits.Path().begin(), fits.Path().end()) + '\0', entry.bytes);
+        EXPECT_EQ(Narrow(fits.Path()) + '\0', entry.bytes);
     }
     {
         LongPathModule tooLong(L"C:\\ZorvaneLong300", 300, L"Zorvane.exe");

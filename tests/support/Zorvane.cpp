@@ -4,12 +4,17 @@
 #include "scan/Scan.h"
 #include <algorithm>
 
-std::string BuildFolder()
+std::string TestProgramPath()
 {
     char path[MAX_PATH];
     DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
-    std::string folder(path, n);
-    return folder.substr(0, folder.rfind('\\'));
+    return std::string(path, n);
+}
+
+std::string BuildFolder()
+{
+    std::string program = TestProgramPath();
+    return program.substr(0, program.rfind('\\'));
 }
 
 std::string ZorvaneExe()
