@@ -13,6 +13,7 @@
 #include "Wait.h"
 #include "Zorvane.h"
 #include "app/App.h"
+#include "win/Win.h"
 
 namespace {
 
@@ -41,14 +42,7 @@ void Choose(HWND window, WPARAM command)
     PostMessageA(window, WM_COMMAND, command, 0);
 }
 
-void WriteFile(const std::string& path, const char* text)
-{
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    DWORD written = 0;
-    ::WriteFile(file, text, lstrlenA(text), &written, nullptr);
-    CloseHandle(file);
-}
+void WriteFile(const std::string& path, const std::string& text) { SetFileText(path, &text); }
 
 // A folder of the test's own under C:\, removed with what it holds.
 class Folder {
@@ -58,7 +52,8 @@ public:
         Clear();
         CreateDirectoryA(path_.c_str(), nullptr);
     }
-    ~Folder() { Clear(); }
+    // A copy of Zorvane.exe that still runs cannot be deleted.
+    ~Folder() { CloseAllZorvanes(), Clear(); }
     Folder(const Folder&) = delete;
     Folder& operator=(const Folder&) = delete;
 
@@ -139,10 +134,14 @@ public:
     {
         DeleteFileA(record_.c_str());
         StoreText(HKEY_CLASSES_ROOT, ".htm", "", PageProgId);
-        values_.Write(HKEY_CLASSES_ROOT, PageOpenCommand, "",
-                      "\"" + FixturePath("opener.exe") + "\" \"%1\"");
+        StoreText(HKEY_CLASSES_ROOT, PageOpenCommand, "", "\"" + FixturePath("opener.exe") + "\" \"%1\"");
     }
-    ~PageOpener() { DeleteFileA(record_.c_str()); }
+    ~PageOpener()
+    {
+        DeleteFileA(record_.c_str());
+        for (const char* key : {PageOpenCommand, "ZorvaneTest.Page\\shell\\open", "ZorvaneTest.Page\\shell", PageProgId})
+            RemoveKey(HKEY_CLASSES_ROOT, key);
+    }
     // The command line the stand-in was started with, once it has written it.
     std::string Opened(DWORD limitMs)
     {
@@ -162,7 +161,6 @@ public:
 
 private:
     KeptValue association_{HKEY_CLASSES_ROOT, ".htm", ""};
-    TestValues values_;
     std::string record_ = FixturePath("opened.txt");
 };
 
@@ -186,7 +184,7 @@ protected:
         RemoveKey(HKEY_LOCAL_MACHINE, KeptSettingsSubkey);
         RemoveKey(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey);
         RemoveKey(HKEY_CURRENT_USER, ZorvaneSettingsKey);
-        RemoveValue(HKEY_CURRENT_USER, UserRunKey, "Zorvane");
+        RemoveValue(HKEY_CURRENT_USER, RunKeyPath, "Zorvane");
     }
 
     // Starts a copy and waits until its start-up is done: the icon is
@@ -232,14 +230,21 @@ protected:
     std::vector<DWORD> helpEnginesBefore_;
 };
 
-TEST_F(Commands, ExitAnsweredNoOrCancelOrClosedChangesNothing)
+TEST_F(Commands, ExitOrUninstallAnsweredNoOrCancelOrClosedChangesNothing)
 {
+    ASSERT_TRUE(StoreText(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey, "Enhanced", "0"));
     HWND w = Start();
     ASSERT_NE(nullptr, w) << "the program did not come up with its window, icon and start-up entry";
-    for (int answer : {IDNO, IDCANCEL, 0}) {
-        AnswerQuestion(w, IDM_EXIT, ExitQuestion, answer);
-        EXPECT_TRUE(StillRunning()) << "answer " << answer << " must not end the program";
-        EXPECT_TRUE(TrayIconShown(w));
+    StoredValue entry = AutostartEntry();
+    ASSERT_TRUE(entry.present);
+    for (auto [command, question] : {std::pair{IDM_EXIT, ExitQuestion}, {IDM_UNINSTALL, UninstallQuestion}}) {
+        for (int answer : {IDNO, IDCANCEL, 0}) {
+            AnswerQuestion(w, command, question, answer);
+            EXPECT_TRUE(StillRunning()) << "answer " << answer << " must not end the program";
+            EXPECT_TRUE(TrayIconShown(w));
+            EXPECT_EQ(entry.bytes, AutostartEntry().bytes);
+            EXPECT_EQ(std::string("0\0", 2), EnhancedValue().bytes);
+        }
     }
 }
 
@@ -256,21 +261,6 @@ TEST_F(Commands, ExitAnsweredYesEndsWithCodeZeroAndKeepsTheAutostartEntry)
     EXPECT_EQ(0u, code);
     EXPECT_FALSE(TrayIconShown(w));
     EXPECT_EQ(entry.bytes, AutostartEntry().bytes) << "Exit must leave the autostart entry";
-}
-
-TEST_F(Commands, UninstallAnsweredNoOrCancelChangesNothing)
-{
-    ASSERT_TRUE(StoreText(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey, "Enhanced", "0"));
-    HWND w = Start();
-    ASSERT_NE(nullptr, w) << "the program did not come up with its window, icon and start-up entry";
-    StoredValue entry = AutostartEntry();
-    ASSERT_TRUE(entry.present);
-    for (int answer : {IDNO, IDCANCEL, 0}) {
-        AnswerQuestion(w, IDM_UNINSTALL, UninstallQuestion, answer);
-        EXPECT_TRUE(StillRunning());
-        EXPECT_EQ(entry.bytes, AutostartEntry().bytes);
-        EXPECT_EQ(std::string("0\0", 2), EnhancedValue().bytes);
-    }
 }
 
 // The user's own setting always goes, and so does their entry unless their
@@ -303,15 +293,15 @@ TEST_F(Commands, UninstallAnsweredYesRemovesWhatItCanSaysWhatStaysAndEnds)
         HWND w = Start();
         ASSERT_NE(nullptr, w) << "the program did not come up with its window, icon and start-up entry";
         if (!entry)
-            RemoveValue(HKEY_LOCAL_MACHINE, MachineRunKey, "Zorvane");
-        ASSERT_TRUE(StoreText(HKEY_CURRENT_USER, UserRunKey, "Zorvane", ZorvaneExe()));
+            RemoveValue(HKEY_LOCAL_MACHINE, RunKeyPath, "Zorvane");
+        ASSERT_TRUE(StoreText(HKEY_CURRENT_USER, RunKeyPath, "Zorvane", ZorvaneExe()));
         ASSERT_TRUE(StoreText(HKEY_CURRENT_USER, ZorvaneSettingsKey, "Enhanced", "0"));
         std::optional<ReadOnlyKey> locked, userLocked;
         if (runReadOnly) {
-            ASSERT_TRUE(locked.emplace(HKEY_LOCAL_MACHINE, MachineRunKey).Locked());
+            ASSERT_TRUE(locked.emplace(HKEY_LOCAL_MACHINE, RunKeyPath).Locked());
         }
         if (userReadOnly) {
-            ASSERT_TRUE(userLocked.emplace(HKEY_CURRENT_USER, UserRunKey).Locked());
+            ASSERT_TRUE(userLocked.emplace(HKEY_CURRENT_USER, RunKeyPath).Locked());
         }
         Choose(w, IDM_UNINSTALL);
         EXPECT_EQ(UninstallQuestion, AnswerNotice(IDYES).text);
@@ -329,7 +319,7 @@ TEST_F(Commands, UninstallAnsweredYesRemovesWhatItCanSaysWhatStaysAndEnds)
         EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, QuillaneKey));
         RemoveKey(HKEY_LOCAL_MACHINE, KeptSettingsSubkey);
         userLocked.reset();
-        RemoveValue(HKEY_CURRENT_USER, UserRunKey, "Zorvane");
+        RemoveValue(HKEY_CURRENT_USER, RunKeyPath, "Zorvane");
     }
     EXPECT_TRUE(FileExists(ZorvaneExe())) << "uninstall deletes no files";
 }
@@ -411,6 +401,7 @@ TEST_F(Commands, HelpPageThatNothingOpensIsReportedWithItsPath)
 
 // Each kind of system looks for its own file only: the page does not stand
 // in for the help file where there is an engine, nor the other way round.
+// The build puts the real help beside Zorvane.exe; a copy elsewhere has none.
 TEST_F(Commands, HelpReportsTheFileMissingThatTheSystemNeeds)
 {
     Folder folder("C:\\Zorvane Other Help");
@@ -420,58 +411,59 @@ TEST_F(Commands, HelpReportsTheFileMissingThatTheSystemNeeds)
         const char* present;
         const char* missing;
     };
-    for (auto [version, present, missing] : {Case{"winxp", "Zorvane.htm", HelpMissing},
+    for (auto [version, present, missing] : {Case{"winxp", nullptr, HelpMissing},
+                                              {"winxp", "Zorvane.htm", HelpMissing},
                                               {"vista", "Zorvane.hlp", PageMissing},
                                               {"win10", "Zorvane.hlp", PageMissing}}) {
         WindowsVersionOfZorvane chosen(version);
         DeleteFileA((folder / "Zorvane.htm").c_str());
         DeleteFileA((folder / "Zorvane.hlp").c_str());
-        WriteFile(folder / present, "help for the other kind of system");
+        if (present)
+            WriteFile(folder / present, "help for the other kind of system");
         HWND w = Start(folder / "Zorvane.exe");
         ASSERT_NE(nullptr, w);
         Choose(w, IDM_HELP);
         Notice seen = AnswerNotice(IDOK);
-        EXPECT_EQ(missing, seen.text) << version << " with only " << present;
+        EXPECT_EQ(missing, seen.text) << version << " with only " << (present ? present : "nothing");
+        EXPECT_EQ("OK", seen.buttons);
+        EXPECT_EQ(w, seen.owner);
+        EXPECT_TRUE(StillRunning());
         CloseAllZorvanes();
     }
 }
 
-TEST_F(Commands, HelpWithoutTheFileReportsItMissing)
-{
-    WindowsVersionOfZorvane xp("winxp");
-    // The build puts the real help file beside Zorvane.exe; a copy elsewhere has none.
-    Folder folder("C:\\Zorvane Without Help");
-    ASSERT_TRUE(CopyFileA(ZorvaneExe().c_str(), (folder / "Zorvane.exe").c_str(), FALSE));
-    ASSERT_FALSE(FileExists(folder / "Zorvane.hlp"));
-    HWND w = Start(folder / "Zorvane.exe");
-    ASSERT_NE(nullptr, w) << "the program did not come up with its window, icon and start-up entry";
-    Choose(w, IDM_HELP);
-    Notice seen = AnswerNotice(IDOK);
-    ASSERT_TRUE(seen.shown);
-    EXPECT_EQ(HelpMissing, seen.text);
-    EXPECT_EQ("OK", seen.buttons);
-    EXPECT_EQ(w, seen.owner);
-    EXPECT_TRUE(StillRunning());
-}
-
-// The help path swaps the module's file name for "Zorvane.hlp", so a module
-// named "Z.exe" at 294 characters gives a help path of 300, one too many for
-// the buffer. The platform's file calls could not find a file by so long a
-// path anyway, so what shows is that the user is told rather than left
-// without an answer, and that nothing breaks.
+// The help path swaps the module's file name "Z.exe" for "Zorvane.hlp": a
+// module of 293 characters gives a help path of 299, which fills the buffer
+// with its terminator, and one of 294 a path of 300, which must be refused
+// whole, not written one byte past the buffer. The user is then told.
 TEST_F(Commands, HelpIsUnavailableWhenItsPathWouldNotFitTheBuffer)
 {
-    LongPathModule module(L"C:\\ZorvaneLongHelp", 294, L"Z.exe");
-    ASSERT_NE(nullptr, module.Module());
-    ASSERT_TRUE(module.AddFile(L"Zorvane.hlp"));
-    AppInstance = module.Module();
-    MainWindow = nullptr;
-    NoticeRecorder notices;
-    OnCommand(nullptr, WM_COMMAND, IDM_HELP, 0);
-    const std::vector<Notice>& seen = notices.Stop();
+    for (size_t helpLength : {299u, 300u}) {
+        LongPathModule module(L"C:\\ZorvaneLongHelp", helpLength - 6, L"Z.exe");
+        ASSERT_NE(nullptr, module.Module());
+        AppInstance = module.Module();
+        struct {
+            PathBuffer path;
+            char guard;
+        } out;
+        out.path.fill('x');
+        out.guard = 'G';
+        bool fits = PathBesideProgram("\\Zorvane.hlp", out.path);
+        EXPECT_EQ(helpLength < 300, fits) << helpLength << " characters";
+        EXPECT_EQ('G', out.guard) << helpLength << " characters: written past the buffer";
+        if (fits) {
+            EXPECT_EQ(Narrow(module.Folder()) + "\\Zorvane.hlp", out.path.data());
+            continue;
+        }
+        MainWindow = nullptr;
+        NoticeRecorder notices;
+        OnCommand(nullptr, WM_COMMAND, IDM_HELP, 0);
+        const std::vector<Notice>& seen = notices.Stop();
+        ASSERT_EQ(1u, seen.size()) << "the user must be told that help is unavailable";
+        // Windows Vista and later look for the page instead.
+        EXPECT_EQ(LOBYTE(GetVersion()) < 6 ? HelpMissing : PageMissing, seen[0].text);
+    }
     AppInstance = nullptr;
-    ASSERT_EQ(1u, seen.size()) << "the user must be told that help is unavailable";
-    EXPECT_TRUE(seen[0].text == HelpMissing || seen[0].text == PageMissing) << seen[0].text;
 }
 
 std::vector<std::string> Lines(const std::string& text)
@@ -531,33 +523,24 @@ protected:
     std::string file_ = folder_ / "Zorvane.hlp";
 };
 
-TEST_F(HelpFile, QuotesAndBlanksAroundThePathAreIgnored)
+// Quotes and blanks around the path are ignored, inner ones are not; byte
+// 0xA0 is no white space; blank text names nothing; folders and a drive's
+// root, which a search cannot find, exist.
+TEST_F(HelpFile, APathNamesAFileOrFolderOnceQuotesAndBlanksAroundItAreIgnored)
 {
-    EXPECT_TRUE(HelpFileExists(file_.c_str()));
-    EXPECT_TRUE(HelpFileExists(("\"" + file_ + "\"").c_str()));
-    EXPECT_TRUE(HelpFileExists((" \t\"" + file_ + "\" \r\n\v\f").c_str()));
-    EXPECT_TRUE(HelpFileExists(("\"\"" + file_ + "\"\"\"").c_str()));
-    EXPECT_FALSE(HelpFileExists((file_ + "\xA0").c_str())) << "byte 0xA0 is no white space";
-    EXPECT_FALSE(HelpFileExists(("\xA0" + file_).c_str())) << "byte 0xA0 is no white space";
-    EXPECT_FALSE(HelpFileExists((folder_ / "Zorvane\".hlp").c_str())) << "inner quotes stay";
-    EXPECT_FALSE(HelpFileExists((folder_ / "Missing.hlp").c_str()));
-}
-
-TEST_F(HelpFile, EmptyOrBlankTextNamesNothing)
-{
-    EXPECT_FALSE(HelpFileExists(""));
-    EXPECT_FALSE(HelpFileExists(" "));
-    EXPECT_FALSE(HelpFileExists("\"\""));
-    EXPECT_FALSE(HelpFileExists(" \t\"\r\n\v\f\" "));
-}
-
-TEST_F(HelpFile, FoldersAndDriveRootsExist)
-{
-    EXPECT_TRUE(HelpFileExists(folder_.Path().c_str()));
-    EXPECT_TRUE(HelpFileExists(("\"" + folder_.Path() + "\"").c_str()));
-    EXPECT_TRUE(HelpFileExists("C:\\")) << "a drive's root, which a search cannot find";
-    EXPECT_TRUE(HelpFileExists(" \"C:\\\" "));
-    EXPECT_FALSE(HelpFileExists("C:\\Zorvane No Such Folder\\"));
+    struct {
+        std::string text;
+        bool exists;
+    } cases[] = {
+        {file_, true}, {"\"" + file_ + "\"", true}, {" \t\"" + file_ + "\" \r\n\v\f", true},
+        {"\"\"" + file_ + "\"\"\"", true}, {file_ + "\xA0", false}, {"\xA0" + file_, false},
+        {folder_ / "Zorvane\".hlp", false}, {folder_ / "Missing.hlp", false},
+        {"", false}, {" ", false}, {"\"\"", false}, {" \t\"\r\n\v\f\" ", false},
+        {folder_.Path(), true}, {"\"" + folder_.Path() + "\"", true}, {"C:\\", true},
+        {" \"C:\\\" ", true}, {"C:\\Zorvane No Such Folder\\", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.exists, HelpFileExists(c.text.c_str())) << "\"" << c.text << "\"";
 }
 
 TEST_F(HelpFile, TheCallersTextIsLeftAsItWasAndALongTextIsNotCut)

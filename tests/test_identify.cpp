@@ -135,46 +135,29 @@ TEST_F(Images, ServerSignatureNeedsTheCodeBytesAndTheWholeZeroRun)
     }
 }
 
-TEST_F(Images, OneNonZeroByteInTheRunDefeatsTheMatchAndOneAfterItDoesNot)
+// Each boundary of the zero run on both sides, and a file that ends one byte
+// before the run does, or just where it does.
+TEST_F(Images, TheWholeZeroRunMustBeThereAndEveryCodeByteMatch)
 {
-    FixtureCopy image("server.exe", Folder(), "run.exe");
-    ASSERT_TRUE(image.Made());
-    image.Poke(123616, 0x01);
-    EXPECT_FALSE(MatchesServerSignature(image.Path().c_str())) << "first byte of the run";
-    image.Poke(123616, 0x00).Poke(124615, 0x01);
-    EXPECT_FALSE(MatchesServerSignature(image.Path().c_str())) << "last byte of the run";
-    image.Poke(124615, 0x00).Poke(124616, 0x01);
-    EXPECT_TRUE(MatchesServerSignature(image.Path().c_str())) << "first byte past the run";
-    image.Poke(123615, 0x01);
-    EXPECT_TRUE(MatchesServerSignature(image.Path().c_str())) << "last byte before the run";
-}
-
-TEST_F(Images, AFileTooShortForTheWholeRunDoesNotMatch)
-{
-    FixtureCopy image("server.exe", Folder(), "short.exe");
-    ASSERT_TRUE(image.Made());
-    image.Resize(124615);
-    EXPECT_FALSE(MatchesServerSignature(image.Path().c_str()))
-        << "the run's last byte was never read";
-    image.Resize(124616);
-    EXPECT_TRUE(MatchesServerSignature(image.Path().c_str())) << "exactly long enough";
-}
-
-TEST_F(Images, AnyChangedCodeByteDefeatsTheMatch)
-{
+    struct {
+        DWORD poke, length;
+        bool matches;
+        const char* what;
+    } cases[] = {{123616, 0, false, "first byte of the run"}, {124615, 0, false, "last byte of the run"},
+                 {124616, 0, true, "first byte past the run"}, {123615, 0, true, "last byte before the run"},
+                 {0, 124615, false, "the run's last byte not there"}, {0, 124616, true, "exactly long enough"}};
+    for (const auto& c : cases) {
+        FixtureCopy image("server.exe", Folder(), "run.exe");
+        c.length ? void(image.Resize(c.length)) : void(image.Poke(c.poke, 0x01));
+        EXPECT_EQ(c.matches, MatchesServerSignature(image.Path().c_str())) << c.what;
+    }
     FixtureCopy image("server.exe", Folder(), "code.exe");
-    ASSERT_TRUE(image.Made());
+    std::string const original = FileBytes(image.Path());
     for (DWORD offset = 1536; offset <= 1562; ++offset) {
-        std::string original(1, '\0');
-        HANDLE file = CreateFileA(image.Path().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                  OPEN_EXISTING, 0, nullptr);
-        DWORD read = 0;
-        SetFilePointer(file, static_cast<LONG>(offset), nullptr, FILE_BEGIN);
-        ReadFile(file, original.data(), 1, &read, nullptr);
-        CloseHandle(file);
-        image.Poke(offset, static_cast<BYTE>(original[0] ^ 0x80));
-        EXPECT_FALSE(MatchesServerSignature(image.Path().c_str())) << "offset " << offset;
-        image.Poke(offset, static_cast<BYTE>(original[0]));
+        auto byte = static_cast<BYTE>(original[offset]);
+        image.Poke(offset, static_cast<BYTE>(byte ^ 0x80));
+        EXPECT_FALSE(MatchesServerSignature(image.Path().c_str())) << "code byte at " << offset;
+        image.Poke(offset, byte);
     }
     EXPECT_TRUE(MatchesServerSignature(image.Path().c_str())) << "every byte put back";
 }
@@ -430,7 +413,6 @@ TEST(VersionValue, AnUnterminatedTextIsJudgedWithinItsLengthAndLeftUnchanged)
         ASSERT_TRUE(text.Guarded());
         EXPECT_EQ(c.blank, IsBlankVersionValue(text.Text(), c.length))
             << "\"" << c.bytes << "\", length " << c.length;
-        EXPECT_EQ(c.bytes, std::string(text.Text(), c.bytes.size())) << "the block was written";
     }
     EXPECT_TRUE(IsBlankVersionValue(nullptr, 0)) << "a key found without any text is blank";
 }

@@ -5,6 +5,7 @@
 #include <string>
 #include "Fixtures.h"
 #include "Registry.h"
+#include "Zorvane.h"
 #include "scan/Scan.h"
 
 namespace {
@@ -22,16 +23,9 @@ std::string ListedPath(DWORD id)
     return "";
 }
 
-std::string OwnImagePath()
-{
-    char path[MAX_PATH] = "";
-    GetModuleFileNameA(nullptr, path, sizeof path);
-    return path;
-}
-
 TEST(ProcessList, ListsThisProcessUnderItsFullPath)
 {
-    EXPECT_STRCASEEQ(OwnImagePath().c_str(), ListedPath(GetCurrentProcessId()).c_str());
+    EXPECT_STRCASEEQ(TestProgramPath().c_str(), ListedPath(GetCurrentProcessId()).c_str());
 }
 
 TEST(ProcessList, EveryEntryHoldsAFullPathAndNoIdTwice)

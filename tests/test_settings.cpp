@@ -9,13 +9,6 @@
 
 namespace {
 
-std::string OwnModulePath()
-{
-    char path[MAX_PATH];
-    DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
-    return std::string(path, n);
-}
-
 class SettingsStore : public ::testing::Test {
 protected:
     void SetUp() override
@@ -52,39 +45,38 @@ TEST_F(SettingsStore, WithoutTheKeyEnhancedScanningIsOnAndTheKeyStaysAbsent)
     EXPECT_EQ(1, EnhancedScanning) << "a key without the value leaves enhanced scanning on";
 }
 
-TEST_F(SettingsStore, OnlyAFirstCharacterOneReadsAsOn)
+// Only the first byte counts, whatever the stored type; a value without data
+// has none and leaves enhanced scanning on. The user's own value comes first,
+// over the machine's "0"; one without data falls through to it.
+TEST_F(SettingsStore, OnlyAFirstByteOfCharacterOneReadsAsOnAndTheUsersValueComesFirst)
 {
-    struct { const char* text; int expected; } cases[] = {
-        {"0", 0}, {"1", 1}, {"10", 1}, {"1x", 1}, {"yes", 0}, {"on", 0}, {"true", 0},
-        {"", 0}, {" 1", 0},
-        {"1234", 1}, {"0234", 0},   // 4 characters and the terminator fit the 5-byte buffer
-        {"01234", 1}, {"12345", 1}, // 5 characters do not: the read fails, on stays
+    struct {
+        HKEY root;
+        DWORD type;
+        std::string data; // as stored, terminator included where there is one
+        int expected;
+    } cases[] = {
+        {HKEY_LOCAL_MACHINE, REG_SZ, {"0", 2}, 0},     {HKEY_LOCAL_MACHINE, REG_SZ, {"1", 2}, 1},
+        {HKEY_LOCAL_MACHINE, REG_SZ, {"10", 3}, 1},    {HKEY_LOCAL_MACHINE, REG_SZ, {"1x", 3}, 1},
+        {HKEY_LOCAL_MACHINE, REG_SZ, {"yes", 4}, 0},   {HKEY_LOCAL_MACHINE, REG_SZ, {"on", 3}, 0},
+        {HKEY_LOCAL_MACHINE, REG_SZ, {"true", 5}, 0},  {HKEY_LOCAL_MACHINE, REG_SZ, {"", 1}, 0},
+        {HKEY_LOCAL_MACHINE, REG_SZ, {" 1", 3}, 0},    {HKEY_LOCAL_MACHINE, REG_SZ, {"1234", 5}, 1},
+        {HKEY_LOCAL_MACHINE, REG_SZ, {"0234", 5}, 0},
+        {HKEY_LOCAL_MACHINE, REG_DWORD, {"\1\0\0\0", 4}, 0}, // a 32-bit 1 starts with byte 0x01
+        {HKEY_LOCAL_MACHINE, REG_DWORD, {"1\0\0\0", 4}, 1},
+        {HKEY_LOCAL_MACHINE, REG_BINARY, "1", 1},       {HKEY_LOCAL_MACHINE, REG_BINARY, {"", 1}, 0},
+        {HKEY_LOCAL_MACHINE, REG_SZ, "", 1},            {HKEY_LOCAL_MACHINE, REG_BINARY, "", 1},
+        {HKEY_CURRENT_USER, REG_SZ, {"1", 2}, 1},       {HKEY_CURRENT_USER, REG_SZ, "", 0},
     };
-    for (auto c : cases) {
-        std::string text = c.text;
-        EXPECT_EQ(c.expected, LoadWith(REG_SZ, text.c_str(), static_cast<DWORD>(text.size() + 1)))
-            << "Enhanced = \"" << text << "\"";
+    for (const auto& c : cases) {
+        TearDown();
+        if (c.root == HKEY_CURRENT_USER) {
+            ASSERT_TRUE(StoreText(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey, "Enhanced", "0"));
+        }
+        EXPECT_EQ(c.expected, LoadWith(c.type, c.data.data(), static_cast<DWORD>(c.data.size()), c.root))
+            << (c.root == HKEY_CURRENT_USER ? "the user's " : "") << "type " << c.type << ", "
+            << c.data.size() << " bytes \"" << c.data << "\"";
     }
-}
-
-TEST_F(SettingsStore, TheStoredTypeIsNotLookedAtOnlyTheFirstByte)
-{
-    DWORD one = 1;
-    EXPECT_EQ(0, LoadWith(REG_DWORD, &one, sizeof one)) << "a 32-bit 1 starts with byte 0x01";
-    DWORD characterOne = '1';
-    EXPECT_EQ(1, LoadWith(REG_DWORD, &characterOne, sizeof characterOne));
-    EXPECT_EQ(1, LoadWith(REG_BINARY, "1", 1)) << "one byte 0x31 without a terminator";
-    EXPECT_EQ(0, LoadWith(REG_BINARY, "\x00", 1));
-    EXPECT_EQ(1, LoadWith(REG_SZ, "", 0)) << "a value without data leaves enhanced scanning on";
-    EXPECT_EQ(1, LoadWith(REG_BINARY, "", 0)) << "a value without data leaves enhanced scanning on";
-}
-
-TEST_F(SettingsStore, TheUsersOwnValueComesFirstAndWhatIsNotReadThereFallsThrough)
-{
-    ASSERT_TRUE(StoreText(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey, "Enhanced", "0"));
-    EXPECT_EQ(1, LoadWith(REG_SZ, "1", 2, HKEY_CURRENT_USER)) << "the user's own comes first";
-    EXPECT_EQ(0, LoadWith(REG_SZ, "12345", 6, HKEY_CURRENT_USER)) << "too long for the buffer";
-    EXPECT_EQ(0, LoadWith(REG_SZ, "", 0, HKEY_CURRENT_USER)) << "a value without data";
 }
 
 // A user who may not change the machine: the key cannot be opened for
@@ -143,21 +135,14 @@ TEST_F(SettingsStore, SavingOverwritesALongerValueWithTwoBytes)
 
 class Autostart : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        AppInstance = GetModuleHandleA(nullptr);
-        RemoveValue(HKEY_LOCAL_MACHINE, MachineRunKey, "Zorvane");
-        RemoveValue(HKEY_CURRENT_USER, UserRunKey, "Zorvane");
-        RemoveKey(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey);
-        RemoveKey(HKEY_CURRENT_USER, ZorvaneSettingsKey);
-    }
+    void SetUp() override { TearDown(); }
     void TearDown() override
     {
         AppInstance = GetModuleHandleA(nullptr);
-        RemoveValue(HKEY_LOCAL_MACHINE, MachineRunKey, "Zorvane");
-        RemoveValue(HKEY_CURRENT_USER, UserRunKey, "Zorvane");
-        RemoveKey(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey);
-        RemoveKey(HKEY_CURRENT_USER, ZorvaneSettingsKey);
+        for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
+            RemoveValue(root, RunKeyPath, "Zorvane");
+            RemoveKey(root, ZorvaneSettingsKey);
+        }
     }
 };
 
@@ -167,12 +152,12 @@ TEST_F(Autostart, OnWritesTheModulePathWithItsTerminatorAndLeavesTheSettingsAlon
     StoredValue entry = AutostartEntry();
     ASSERT_TRUE(entry.present);
     EXPECT_EQ(static_cast<DWORD>(REG_SZ), entry.type);
-    EXPECT_EQ(OwnModulePath() + '\0', entry.bytes) << "path length plus 1 bytes, no quotes";
+    EXPECT_EQ(TestProgramPath() + '\0', entry.bytes) << "path length plus 1 bytes, no quotes";
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey)) << "registering must not create the setting";
 
-    ASSERT_TRUE(StoreText(HKEY_LOCAL_MACHINE, MachineRunKey, "Zorvane", "C:\\elsewhere\\Zorvane.exe"));
+    ASSERT_TRUE(StoreText(HKEY_LOCAL_MACHINE, RunKeyPath, "Zorvane", "C:\\elsewhere\\Zorvane.exe"));
     SetAutostart(1);
-    EXPECT_EQ(OwnModulePath() + '\0', AutostartEntry().bytes) << "an older entry is overwritten";
+    EXPECT_EQ(TestProgramPath() + '\0', AutostartEntry().bytes) << "an older entry is overwritten";
 }
 
 TEST_F(Autostart, OffRemovesTheEntryAndBothSettingsKeysButNotTheCompanyKeys)
@@ -180,16 +165,16 @@ TEST_F(Autostart, OffRemovesTheEntryAndBothSettingsKeysButNotTheCompanyKeys)
     SetAutostart(1);
     ASSERT_TRUE(StoreText(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey, "Enhanced", "0"));
     ASSERT_TRUE(StoreText(HKEY_CURRENT_USER, ZorvaneSettingsKey, "Enhanced", "0"));
-    ASSERT_TRUE(StoreText(HKEY_LOCAL_MACHINE, MachineRunKey, "Another", "other.exe"));
+    ASSERT_TRUE(StoreText(HKEY_LOCAL_MACHINE, RunKeyPath, "Another", "other.exe"));
     EXPECT_EQ(0u, SetAutostart(0)) << "everything was removed";
     EXPECT_FALSE(AutostartEntry().present);
     for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
         EXPECT_FALSE(KeyExists(root, ZorvaneSettingsKey));
         EXPECT_TRUE(KeyExists(root, QuillaneKey)) << "Software\\Quillane must stay";
     }
-    EXPECT_TRUE(ReadStoredValue(HKEY_LOCAL_MACHINE, MachineRunKey, "Another").present)
+    EXPECT_TRUE(ReadStoredValue(HKEY_LOCAL_MACHINE, RunKeyPath, "Another").present)
         << "other programs' entries must stay";
-    RemoveValue(HKEY_LOCAL_MACHINE, MachineRunKey, "Another");
+    RemoveValue(HKEY_LOCAL_MACHINE, RunKeyPath, "Another");
 }
 
 // A user who may not change the machine, as every user who is not elevated
@@ -197,9 +182,9 @@ TEST_F(Autostart, OffRemovesTheEntryAndBothSettingsKeysButNotTheCompanyKeys)
 // the entry again, the user's goes: both would start the program twice.
 TEST_F(Autostart, WhereTheMachinesRunKeyIsRefusedTheUsersOwnTakesTheEntry)
 {
-    std::string const entry = OwnModulePath() + '\0';
+    std::string const entry = TestProgramPath() + '\0';
     {
-        ReadOnlyKey locked(HKEY_LOCAL_MACHINE, MachineRunKey);
+        ReadOnlyKey locked(HKEY_LOCAL_MACHINE, RunKeyPath);
         ASSERT_TRUE(locked.Locked()) << "the Run key could not be made read-only";
         SetAutostart(1);
         EXPECT_FALSE(AutostartEntry().present);
@@ -212,7 +197,7 @@ TEST_F(Autostart, WhereTheMachinesRunKeyIsRefusedTheUsersOwnTakesTheEntry)
     EXPECT_EQ(entry, AutostartEntry().bytes);
     EXPECT_FALSE(UserAutostartEntry().present) << "a second entry would start it twice";
 
-    ASSERT_TRUE(StoreText(HKEY_CURRENT_USER, UserRunKey, "Zorvane", OwnModulePath()));
+    ASSERT_TRUE(StoreText(HKEY_CURRENT_USER, RunKeyPath, "Zorvane", TestProgramPath()));
     SetAutostart(0);
     EXPECT_FALSE(AutostartEntry().present);
     EXPECT_FALSE(UserAutostartEntry().present) << "the uninstall removes both entries";
@@ -236,13 +221,13 @@ TEST_F(Autostart, APathThatCannotBeHadWholeIsNotWritten)
         StoredValue entry = AutostartEntry();
         ASSERT_TRUE(entry.present) << "299 characters and the terminator fill the buffer exactly";
         EXPECT_EQ(300u, entry.bytes.size());
-        EXPECT_EQ(std::string(fits.Path().begin(), fits.Path().end()) + '\0', entry.bytes);
+        EXPECT_EQ(Narrow(fits.Path()) + '\0', entry.bytes);
     }
     {
         LongPathModule tooLong(L"C:\\ZorvaneLong300", 300, L"Zorvane.exe");
         ASSERT_NE(nullptr, tooLong.Module());
         AppInstance = tooLong.Module();
-        RemoveValue(HKEY_LOCAL_MACHINE, MachineRunKey, "Zorvane");
+        RemoveValue(HKEY_LOCAL_MACHINE, RunKeyPath, "Zorvane");
         SetAutostart(1);
         EXPECT_FALSE(AutostartEntry().present) << "a path cut to 299 characters must not be registered";
     }

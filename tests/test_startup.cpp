@@ -16,7 +16,6 @@ namespace {
 struct WindowFacts {
     std::string title;
     LONG style = 0, exStyle = 0;
-    DWORD classStyle = 0;
     RECT rect = {};
     bool visible = false;
 };
@@ -40,7 +39,6 @@ WindowFacts Facts(HWND w)
     f.title = title;
     f.style = GetWindowLongA(w, GWL_STYLE);
     f.exStyle = GetWindowLongA(w, GWL_EXSTYLE);
-    f.classStyle = GetClassLongA(w, GCL_STYLE);
     GetWindowRect(w, &f.rect);
     f.visible = IsWindowVisible(w) != 0;
     return f;
@@ -66,14 +64,14 @@ TEST_F(Startup, MainWindowIsAZeroSizeToolWindowWithTheProgramsTitle)
     EXPECT_EQ("Quillane Zorvane", f.title);
     EXPECT_EQ(WS_POPUP, f.style & (WS_POPUP | WS_CAPTION | WS_CHILD));
     EXPECT_EQ(WS_EX_TOOLWINDOW, f.exStyle & ~WS_EX_TOPMOST) << "exstyle " << std::hex << f.exStyle;
-    EXPECT_EQ(static_cast<DWORD>(CS_HREDRAW | CS_VREDRAW), f.classStyle);
     EXPECT_EQ(0, f.rect.left);
     EXPECT_EQ(0, f.rect.top);
     EXPECT_EQ(0, f.rect.right - f.rect.left) << "the window must have no width";
     EXPECT_EQ(0, f.rect.bottom - f.rect.top) << "the window must have no height";
 }
 
-TEST_F(Startup, ArgumentsAndAHiddenShowCommandChangeNothing)
+// A close from outside ends it with code 0, without asking.
+TEST_F(Startup, ArgumentsAndAHiddenShowCommandChangeNothingAndWmCloseEndsIt)
 {
     WindowFacts plain, odd;
     {
@@ -97,21 +95,8 @@ TEST_F(Startup, ArgumentsAndAHiddenShowCommandChangeNothing)
     EXPECT_FALSE(NoticeAppears(500)) << "arguments must not lead to a notice";
     PostMessageA(w, WM_CLOSE, 0, 0);
     DWORD code = 99;
-    ASSERT_TRUE(z.WaitForExit(Patience, &code)) << "the program did not end";
-    EXPECT_EQ(0u, code);
-}
-
-TEST_F(Startup, WmCloseFromOutsideEndsTheProgramWithCodeZeroAndNoNotice)
-{
-    ZorvaneProcess z;
-    ASSERT_TRUE(z.Start());
-    HWND w = z.WaitForWindow();
-    ASSERT_NE(nullptr, w) << "the program's window did not appear";
-    PostMessageA(w, WM_CLOSE, 0, 0);
-    DWORD code = 99;
     ASSERT_TRUE(z.WaitForExit(Patience, &code)) << "the program must end without asking";
     EXPECT_EQ(0u, code);
-    EXPECT_FALSE(NoticeAppears(200));
     EXPECT_FALSE(IsWindow(w));
 }
 
@@ -165,23 +150,24 @@ struct HungCopy {
     }
 };
 
-// Measured from the moment the close was sent, which starts the wait. Wine
-// does not queue the message at all for a thread that it already counts as
-// hung (five seconds without taking a message); the new copy then starts at
-// once, which is within the limit too.
+// The new copy starts although the old one never answers. Wine does not even
+// queue the close for a thread that it counts as hung (five seconds without
+// taking a message), so the bound is timed in this process, on a copy that
+// has only just stopped answering.
 TEST_F(Startup, ACopyThatDoesNotAnswerDelaysTheStartByAtMostTwoSeconds)
 {
     HungCopy hung;
     ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(hung.ready, Patience)) << "the hung copy did not start";
+    DWORD before = GetTickCount();
+    CloseRunningCopy();
+    DWORD waited = GetTickCount() - before;
+    EXPECT_NE(0u, hung.sentAt) << "the close must be sent to the running copy";
+    EXPECT_GE(waited, 2000u - 50) << "the running copy is given two seconds";
+    EXPECT_LT(waited, 2000u + 400) << "and no more";
     ZorvaneProcess z;
     ASSERT_TRUE(z.Start());
     HWND w = z.WaitForWindow();
-    DWORD windowAt = GetTickCount();
     ASSERT_NE(nullptr, w) << "the new copy must start although the old one does not answer";
-    if (hung.sentAt) {
-        EXPECT_LT(windowAt - hung.sentAt, 4000u)
-            << "the new copy must give up on the old one after two seconds";
-    }
     EXPECT_TRUE(WaitForTrayIcon(w, true)) << "its own icon must be shown";
 }
 
@@ -208,12 +194,15 @@ TEST_F(Startup, StartingTakesNoFocusFromTheUsersProgram)
 // Scans are seen from outside by what they do: with enhanced scanning on (the
 // default), each one asks about a running look-alike of the server. Every
 // interval is measured from a moment that comes before the event that starts
-// it, so a slow machine can only make it look longer; the upper limits only
-// tell one interval from the others, and leave room for a loaded machine.
+// it: the first from the window's appearance, which comes before its timer is
+// set. Each is bounded near its length: what comes on top is one scan, one
+// notice and a loaded machine.
 TEST_F(Startup, ScansComeFiveSecondsAfterStartThenOneAfterARemovalThenThirtyAfterNone)
 {
-    DWORD const Slack = 50; // the tick count may lag the timers by a clock tick
-    RemoveKey(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey);
+    DWORD const Slack = 50;  // the tick count may lag the timers by a clock tick
+    DWORD const Late = 1500; // a scan, a notice, and a shared machine
+    for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER})
+        RemoveKey(root, ZorvaneSettingsKey);
     std::string folder = TempFolder() + "\\cadence";
     ASSERT_TRUE(MakeFolder(folder));
     FixtureCopy first("server.exe", folder, "first.exe"), second("server.exe", folder, "second.exe");
@@ -222,15 +211,18 @@ TEST_F(Startup, ScansComeFiveSecondsAfterStartThenOneAfterARemovalThenThirtyAfte
     auto asksAbout = [](const Notice& n, const std::string& path) {
         return n.shown && n.text.find(path) != std::string::npos;
     };
+    auto expectNear = [&](DWORD nominal, DWORD measured, const char* what) {
+        EXPECT_GE(measured, nominal - Slack) << what;
+        EXPECT_LT(measured, nominal + Late) << what;
+    };
 
     ZorvaneProcess z;
-    DWORD started = GetTickCount();
     ASSERT_TRUE(z.Start());
+    ASSERT_NE(nullptr, z.WaitForWindow(Patience));
+    DWORD appeared = GetTickCount();
     Notice question = WaitForNotice(Patience);
-    DWORD firstScan = GetTickCount() - started;
+    expectNear(5000, GetTickCount() - appeared, "the first scan comes 5 s after the start");
     ASSERT_TRUE(asksAbout(question, first.Path())) << "no first scan: " << question.text;
-    EXPECT_GE(firstScan, 5000u - Slack) << "the first scan comes 5 s after the start";
-    EXPECT_LT(firstScan, 25000u) << "not 30 s after the start";
 
     // Not in the snapshot of the scan that is asking now: only the next scan sees it.
     LookAlikeProcess secondProcess(second.Path());
@@ -240,18 +232,14 @@ TEST_F(Startup, ScansComeFiveSecondsAfterStartThenOneAfterARemovalThenThirtyAfte
     DWORD removalEnded = GetTickCount(); // the scan ends after its report is answered
     ASSERT_TRUE(AnswerNotice(IDOK).shown);
     question = WaitForNotice(Patience);
-    DWORD afterRemoval = GetTickCount() - removalEnded;
+    expectNear(1000, GetTickCount() - removalEnded, "the next scan comes 1 s after a removal");
     ASSERT_TRUE(asksAbout(question, second.Path())) << question.text;
-    EXPECT_GE(afterRemoval, 1000u - Slack) << "the next scan comes 1 s after a removal";
-    EXPECT_LT(afterRemoval, 25000u) << "not 30 s after a removal";
 
     DWORD nothingEnded = GetTickCount();
     ASSERT_TRUE(AnswerNotice(IDNO).shown);
     question = WaitForNotice(2 * Patience);
-    DWORD afterNothing = GetTickCount() - nothingEnded;
+    expectNear(30000, GetTickCount() - nothingEnded, "30 s after a scan that removed nothing");
     ASSERT_TRUE(asksAbout(question, second.Path())) << question.text;
-    EXPECT_GE(afterNothing, 30000u - Slack) << "30 s after a scan that removed nothing";
-    EXPECT_LT(afterNothing, 60000u) << "not much more than 30 s";
     AnswerNotice(IDNO);
     DeleteFileA((folder + "\\GrimlatchRemoved.exe").c_str());
 }
@@ -268,8 +256,7 @@ TEST_F(Startup, ATickDuringANoticeStartsNoSecondScanAndACloseEndsTheScan)
     FixtureCopy candidate("candidate.exe", TempFolder(), "asked at close.exe");
     LookAlikeProcess process(candidate.Path());
     TestValues values;
-    ASSERT_TRUE(values.Write(HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\Run",
-                             "ZorvaneTestAskedAtClose", candidate.Path()));
+    ASSERT_TRUE(values.Write(HKEY_CURRENT_USER, RunKeyPath, "ZorvaneTestAskedAtClose", candidate.Path()));
     ASSERT_TRUE(PlantDropperDll());
 
     std::vector<std::string> seen;

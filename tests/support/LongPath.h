@@ -6,6 +6,15 @@
 #include <windows.h>
 #include <string>
 
+// A path of these tests' own, which holds no character beyond ASCII.
+inline std::string Narrow(const std::wstring& path)
+{
+    std::string narrow;
+    for (wchar_t c : path)
+        narrow += static_cast<char>(c);
+    return narrow;
+}
+
 // A folder whose full path is `length` characters long, under `root`, a folder
 // of its own under C:\; removed with everything in it when the object goes.
 // Its parts below the root are at most `longestPart` characters long: parts

@@ -6,9 +6,6 @@
 void MainWindowTest::SetUp()
 {
     CloseAllZorvanes();
-    autostart_ = AutostartEntry();
-    enhanced_ = EnhancedValue();
-    settingsKey_ = KeyExists(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey);
     enhancedScanning_ = EnhancedScanning;
     AppInstance = GetModuleHandleA(nullptr);
     Closing = 0; // a window closed by an earlier test left it set
@@ -20,11 +17,6 @@ void MainWindowTest::SetUp()
 void MainWindowTest::TearDown()
 {
     CloseMainWindow();
-    PutBack(HKEY_LOCAL_MACHINE, MachineRunKey, "Zorvane", autostart_);
-    if (settingsKey_)
-        PutBack(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey, "Enhanced", enhanced_);
-    else
-        RemoveKey(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey);
     EnhancedScanning = enhancedScanning_;
 }
 

@@ -1,7 +1,8 @@
 // The program's real main window, made inside the test process. Creating it
 // loads the setting, adds the tray icon and writes the autostart entry, so
-// the fixture puts back what was there: the entry, the setting's key and
-// value, and EnhancedScanning; and it closes the window, which takes the icon.
+// the fixture puts back what was there: both entries, both settings keys and
+// their values, and EnhancedScanning; and it closes the window, which takes
+// the icon.
 #pragma once
 #include <gtest/gtest.h>
 #include "Registry.h"
@@ -15,7 +16,9 @@ protected:
     static void CloseMainWindow();
 
 private:
-    StoredValue autostart_, enhanced_;
-    bool settingsKey_ = false;
+    KeptValue kept_[4] = {{HKEY_LOCAL_MACHINE, RunKeyPath, "Zorvane"},
+                          {HKEY_CURRENT_USER, RunKeyPath, "Zorvane"},
+                          {HKEY_LOCAL_MACHINE, ZorvaneSettingsKey, "Enhanced"},
+                          {HKEY_CURRENT_USER, ZorvaneSettingsKey, "Enhanced"}};
     int enhancedScanning_ = 0;
 };

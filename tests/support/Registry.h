@@ -26,14 +26,22 @@ inline bool ValueExists(HKEY root, const char* key, const char* name)
 // Stores `value` as it was read, or removes the value when it was absent.
 void PutBack(HKEY root, const char* key, const char* name, const StoredValue& value);
 
-// A value as it was when the object was made, put back when it goes.
+// A value as it was when the object was made, put back when it goes; a key
+// that was not there goes too. The prefix outlives the run: what a test
+// leaves, the next run's tests start from.
 class KeptValue {
 public:
     KeptValue(HKEY root, const char* key, const char* name)
-        : root_(root), key_(key), name_(name), value_(ReadStoredValue(root, key, name))
+        : root_(root), key_(key), name_(name), keyExisted_(KeyExists(root, key)),
+          value_(ReadStoredValue(root, key, name))
     {
     }
-    ~KeptValue() { PutBack(root_, key_, name_, value_); }
+    ~KeptValue()
+    {
+        PutBack(root_, key_, name_, value_);
+        if (!keyExisted_)
+            RemoveKey(root_, key_);
+    }
     KeptValue(const KeptValue&) = delete;
     KeptValue& operator=(const KeptValue&) = delete;
 
@@ -41,6 +49,7 @@ private:
     HKEY root_;
     const char* key_;
     const char* name_;
+    bool keyExisted_;
     StoredValue value_;
 };
 
@@ -66,22 +75,23 @@ private:
 // The keys, spelled out here rather than taken from the product's headers.
 inline constexpr char QuillaneKey[] = "Software\\Quillane";
 inline constexpr char ZorvaneSettingsKey[] = "Software\\Quillane\\Zorvane";
-inline constexpr char MachineRunKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+// The Run key, under HKEY_LOCAL_MACHINE and, for a user who may not change
+// the machine, under HKEY_CURRENT_USER.
+inline constexpr char RunKeyPath[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 
 inline StoredValue EnhancedValue()
 {
     return ReadStoredValue(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey, "Enhanced");
 }
-inline constexpr char UserRunKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 
 inline StoredValue AutostartEntry()
 {
-    return ReadStoredValue(HKEY_LOCAL_MACHINE, MachineRunKey, "Zorvane");
+    return ReadStoredValue(HKEY_LOCAL_MACHINE, RunKeyPath, "Zorvane");
 }
 // The entry in the user's own Run key, for a user who may not change the machine's.
 inline StoredValue UserAutostartEntry()
 {
-    return ReadStoredValue(HKEY_CURRENT_USER, UserRunKey, "Zorvane");
+    return ReadStoredValue(HKEY_CURRENT_USER, RunKeyPath, "Zorvane");
 }
 
 // Takes from everyone the right to change a key's values and subkeys, until

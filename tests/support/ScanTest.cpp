@@ -100,7 +100,7 @@ void ScanTest::TearDown()
     // Later removals in one folder number their copies; a test may have put
     // a folder in the way of one.
     for (const std::string& folder : {Folder(), SystemDirectory()}) {
-        for (int n = 1; n <= 9; ++n) {
+        for (int n = 1; n <= 10; ++n) {
             std::string copy = n == 1 ? Quarantine(folder)
                                       : folder + "\\GrimlatchRemoved (" + std::to_string(n) + ").exe";
             DeleteFileA(copy.c_str());

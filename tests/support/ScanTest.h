@@ -59,4 +59,8 @@ protected:
 private:
     TestValues values_;
     std::string start_; // the local time at SetUp, as the log writes it
+    // Removals hand files that they cannot delete to the next restart; the
+    // prefix's list of them goes back as it was.
+    KeptValue pending_{HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager",
+                       "PendingFileRenameOperations"};
 };

@@ -1,15 +1,20 @@
 #include "Zorvane.h"
 #include "Wait.h"
 #include "app/App.h"
-#include <tlhelp32.h>
+#include "scan/Scan.h"
 #include <algorithm>
 
-std::string BuildFolder()
+std::string TestProgramPath()
 {
     char path[MAX_PATH];
     DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
-    std::string folder(path, n);
-    return folder.substr(0, folder.rfind('\\'));
+    return std::string(path, n);
+}
+
+std::string BuildFolder()
+{
+    std::string program = TestProgramPath();
+    return program.substr(0, program.rfind('\\'));
 }
 
 std::string ZorvaneExe()
@@ -199,20 +204,11 @@ void CloseAllZorvanes()
 std::vector<DWORD> ProcessesNamed(const char* baseName)
 {
     std::vector<DWORD> ids;
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snapshot == INVALID_HANDLE_VALUE)
-        return ids;
-    PROCESSENTRY32 entry = {};
-    entry.dwSize = sizeof entry;
-    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
-        const char* base = entry.szExeFile;
-        for (const char* p = entry.szExeFile; *p; ++p)
-            if (*p == '\\')
-                base = p + 1;
-        if (lstrcmpiA(base, baseName) == 0)
-            ids.push_back(entry.th32ProcessID);
-    }
-    CloseHandle(snapshot);
+    ProcessList list;
+    if (list.Take())
+        for (const ProcessEntry& entry : list.Entries())
+            if (SamePath(BaseName(entry.path.data()), baseName))
+                ids.push_back(entry.id);
     return ids;
 }
 

@@ -7,6 +7,7 @@
 
 // The folder that holds the running test program, Zorvane.exe and the fixtures.
 std::string BuildFolder();
+std::string TestProgramPath(); // the running test program's own
 std::string ZorvaneExe();
 
 // A program started as a process of its own, ended when the object goes.
