@@ -320,8 +320,13 @@ const char* ReadAsWindowsDoes(const char* data, DWORD type, PathBuffer& expanded
 // another value. A command that the code page cannot spell is read as the
 // program that it starts, in a form that opens that file.
 struct Value {
-    PathBuffer name, data;
-    std::array<wchar_t, PathBufferSize> wideName, wideData;
+    // One name or the other, as the system stores it.
+    union {
+        PathBuffer name;
+        std::array<wchar_t, PathBufferSize> wideName;
+    };
+    PathBuffer data;
+    std::array<wchar_t, PathBufferSize> wideData;
     DWORD type = REG_NONE;
     DWORD length = 0;
     bool wideText = false;
@@ -358,7 +363,6 @@ LONG EndedWithin(const PathBuffer& data, DWORD size, DWORD& length)
                         reinterpret_cast<BYTE*>(value.wideData.data()), &dataSize);
     if (read != ERROR_SUCCESS)
         return read;
-    value.name[0] = '\0';
     // Only text is converted; other data reads as the bytes it holds, as the
     // ANSI call gives it.
     if (value.type != REG_SZ && value.type != REG_EXPAND_SZ && value.type != REG_MULTI_SZ) {
@@ -476,7 +480,7 @@ bool ScanAutostartKey(HKEY root, const char* keyPath, ProcessList& snapshot, Sca
                 NameKey(root, keyPath, redirection.to && !view, where);
                 wsprintfA(typeNumber.data(), "%lu", read.type);
                 AutostartValue value = {KeyToDeleteFrom(root, keyPath, view, key), where.data(),
-                                        read.name.data(), read.data.data(), read.length,
+                                        unicode ? "" : read.name.data(), read.data.data(), read.length,
                                         typeNumber.data(), naming == Naming::Shared,
                                         unicode ? read.wideName.data() : nullptr,
                                         read.wideText ? read.wideData.data() : nullptr};
