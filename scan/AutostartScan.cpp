@@ -105,7 +105,7 @@ bool ReadableCommand(const wchar_t* command, PathBuffer& out)
         }
     std::array<wchar_t, PathBufferSize> program;
     auto length = static_cast<size_t>(end - start);
-    if (length >= PathBufferSize || length < 3 ||
+    if (length >= PathBufferSize ||
         !((start[1] == ':' && start[2] == '\\') || (start[0] == '\\' && start[1] == '\\')))
         return false;
     for (size_t i = 0; i < length; ++i)
@@ -342,36 +342,11 @@ LONG EndedWithin(const PathBuffer& data, DWORD size, DWORD& length)
     return EndsWithin(data, size) ? ERROR_SUCCESS : ERROR_MORE_DATA;
 }
 
-// ERROR_MORE_DATA for a value that is passed over: too long for the buffers,
-// no command line, or one that cannot be read in a form that names the same
-// thing. On the NT family, with `unicode` given, the value is read in
-// Unicode, which is how it is stored, and its command expanded as Windows
-// expands it, in Unicode too: an ANSI form of an environment string may name
-// another folder. Windows 95/98 store the code page's bytes. Kept out of
-// line: its buffers and the scan's together would take more than a page of
-// stack, which no frame of the program may, as it does without the probe.
-[[gnu::noinline]] LONG ReadValue(HKEY key, DWORD index, Value& value, RegEnumValueWFn unicode)
+// Text as the NT family stores it, of `units` UTF-16 units: its command is
+// expanded as Windows expands it, in Unicode too, since an ANSI form of an
+// environment string may name another folder.
+LONG ReadText(Value& value, DWORD units)
 {
-    DWORD nameSize = PathBufferSize, dataSize = PathBufferSize;
-    if (!unicode) {
-        LONG read = RegEnumValueA(key, index, value.name.data(), &nameSize, nullptr, &value.type,
-                                  reinterpret_cast<BYTE*>(value.data.data()), &dataSize);
-        return read == ERROR_SUCCESS ? EndedWithin(value.data, dataSize, value.length) : read;
-    }
-    dataSize = sizeof value.wideData;
-    LONG read = unicode(key, index, value.wideName.data(), &nameSize, nullptr, &value.type,
-                        reinterpret_cast<BYTE*>(value.wideData.data()), &dataSize);
-    if (read != ERROR_SUCCESS)
-        return read;
-    // Only text is converted; other data reads as the bytes it holds, as the
-    // ANSI call gives it.
-    if (value.type != REG_SZ && value.type != REG_EXPAND_SZ && value.type != REG_MULTI_SZ) {
-        if (dataSize > PathBufferSize)
-            return ERROR_MORE_DATA;
-        CopyMemory(value.data.data(), value.wideData.data(), dataSize);
-        return EndedWithin(value.data, dataSize, value.length);
-    }
-    DWORD units = dataSize / sizeof(wchar_t);
     if (!EndsWithin(value.wideData, units))
         return ERROR_MORE_DATA;
     value.wideText = true;
@@ -388,6 +363,37 @@ LONG EndedWithin(const PathBuffer& data, DWORD size, DWORD& length)
     return ExactAnsi(command, value.data) || ReadableCommand(command, value.data)
                ? ERROR_SUCCESS
                : ERROR_MORE_DATA;
+}
+
+// ERROR_MORE_DATA for a value that is passed over: too long for the buffers,
+// no command line, or one that cannot be read in a form that names the same
+// thing. On the NT family, with `unicode` given, the value is read in
+// Unicode, which is how it is stored; Windows 95/98 store the code page's
+// bytes. Kept out of line: its buffers and the scan's together would take
+// more than a page of stack, which no frame of the program may, as it does
+// without the probe.
+[[gnu::noinline]] LONG ReadValue(HKEY key, DWORD index, Value& value, RegEnumValueWFn unicode)
+{
+    DWORD nameSize = PathBufferSize, dataSize = PathBufferSize;
+    LONG read;
+    if (!unicode) {
+        read = RegEnumValueA(key, index, value.name.data(), &nameSize, nullptr, &value.type,
+                             reinterpret_cast<BYTE*>(value.data.data()), &dataSize);
+    } else {
+        dataSize = sizeof value.wideData;
+        read = unicode(key, index, value.wideName.data(), &nameSize, nullptr, &value.type,
+                       reinterpret_cast<BYTE*>(value.wideData.data()), &dataSize);
+        // Only text is converted; other data reads as the bytes it holds, as
+        // the ANSI call gives it.
+        if (read == ERROR_SUCCESS) {
+            if (value.type == REG_SZ || value.type == REG_EXPAND_SZ || value.type == REG_MULTI_SZ)
+                return ReadText(value, dataSize / sizeof(wchar_t));
+            if (dataSize > PathBufferSize)
+                return ERROR_MORE_DATA;
+            CopyMemory(value.data.data(), value.wideData.data(), dataSize);
+        }
+    }
+    return read == ERROR_SUCCESS ? EndedWithin(value.data, dataSize, value.length) : read;
 }
 
 } // namespace

@@ -185,20 +185,13 @@ char* AppendWideField(char* end, const wchar_t* field, size_t length)
     for (size_t i = 0; i < length; ++i) {
         std::array<char, 3> one = {};
         wchar_t const character[] = {field[i], 0};
-        if (field[i] && ExactAnsi(character, one))
-            end = AppendField(end, one.data(), static_cast<size_t>(lstrlenA(one.data())));
+        // A zero, which ends no such text, is written as a zero byte is.
+        if (!field[i] || ExactAnsi(character, one))
+            end = AppendField(end, one.data(), field[i] ? static_cast<size_t>(lstrlenA(one.data())) : 1);
         else
-            end += wsprintfA(end, field[i] ? "|u%04X" : "|00", field[i]);
+            end += wsprintfA(end, "|u%04X", field[i]);
     }
     return end;
-}
-
-size_t LengthOf(const wchar_t* text)
-{
-    size_t length = 0;
-    while (text[length])
-        ++length;
-    return length;
 }
 
 } // namespace
@@ -218,7 +211,7 @@ void LogEvent(std::span<const char* const> fields, const char* whole, DWORD whol
         end += wsprintfA(end, " | ");
         const wchar_t* unicode = wide ? wide[i] : nullptr;
         size_t length = fields[i] == whole ? wholeLength
-                        : unicode          ? LengthOf(unicode)
+                        : unicode          ? WideLength(unicode)
                                            : static_cast<size_t>(lstrlenA(fields[i]));
         end = unicode ? AppendWideField(end, unicode, length) : AppendField(end, fields[i], length);
     }

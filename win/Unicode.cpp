@@ -14,9 +14,18 @@ bool SameText(const wchar_t* a, const wchar_t* b)
 
 } // namespace
 
+size_t WideLength(const wchar_t* text)
+{
+    size_t length = 0;
+    while (text[length])
+        ++length;
+    return length;
+}
+
 void* LookupLoaded(SystemModule module, const char* name)
 {
-    static constexpr char Names[][13] = {"kernel32.dll", "advapi32.dll", "shell32.dll"};
+    // GetModuleHandleA adds ".dll" to a name that has no extension.
+    static constexpr char Names[][9] = {"kernel32", "advapi32", "shell32"};
     return reinterpret_cast<void*>(
         Lookup<FARPROC>(GetModuleHandleA(Names[static_cast<int>(module)]), name));
 }
@@ -37,16 +46,11 @@ bool ExactAnsi(const wchar_t* text, std::span<char> out)
 // makes it; a volume that keeps no short names has none to give.
 bool AnsiPath(const wchar_t* path, PathBuffer& out, bool* shortened)
 {
-    if (shortened)
-        *shortened = false;
     if (ExactAnsi(path, out))
         return true;
     // A path too long for the buffers is refused, as it always was, rather
     // than taken in another form.
-    size_t length = 0;
-    while (path[length])
-        ++length;
-    if (length >= PathBufferSize)
+    if (WideLength(path) >= PathBufferSize)
         return false;
     auto shortName = Lookup<GetShortPathNameWFn>(SystemModule::Kernel,
                                                  "GetShortPathNameW");

@@ -129,10 +129,12 @@ bool PathBesideProgram(const char* fileName, PathBuffer& path);
 // character kept, none replaced by '?' or by a look-alike, so that it turns
 // back into the very same text. False otherwise, or where `out` is too small.
 bool ExactAnsi(const wchar_t* text, std::span<char> out);
+// The count of UTF-16 units before the terminator.
+size_t WideLength(const wchar_t* text);
 // An ANSI form of a Unicode path that opens the same file or folder: the
 // path itself where it survives the code page, else its short 8.3 form.
 // False where neither does (a volume may keep no short names). `shortened`,
-// when given, tells whether the short form was tried.
+// when given, is set once the short form is tried, and left as it was else.
 bool AnsiPath(const wchar_t* path, PathBuffer& out, bool* shortened = nullptr);
 
 // A function that older Windows lack, looked up at run time in a module of
