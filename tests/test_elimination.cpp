@@ -193,6 +193,46 @@ TEST_F(Elimination, TheServerIsFoundWhateverTheUsersLanguage)
     RemoveValue(HKEY_LOCAL_MACHINE, RunKeyPath, "Zorvane");
 }
 
+std::wstring Wide(const std::string& ascii)
+{
+    return std::wstring(ascii.begin(), ascii.end());
+}
+
+// The short form of a path that only Unicode spells, in the ANSI that it is
+// spelled in.
+std::string ShortPath(const std::wstring& path)
+{
+    wchar_t shortPath[MAX_PATH] = L"";
+    char ansi[MAX_PATH] = "";
+    GetShortPathNameW(path.c_str(), shortPath, MAX_PATH);
+    WideCharToMultiByte(CP_ACP, 0, shortPath, -1, ansi, MAX_PATH, nullptr, nullptr);
+    return ansi;
+}
+
+// A string value whose name or data only Unicode spells, and the count of
+// the values that a key holds, which tells whether such a value is gone.
+bool StoreWideValue(HKEY root, const char* key, const wchar_t* name, const std::wstring& data)
+{
+    HKEY opened = nullptr;
+    LONG stored = RegCreateKeyExA(root, key, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &opened, nullptr);
+    if (stored == ERROR_SUCCESS)
+        stored = RegSetValueExW(opened, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
+                                static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t)));
+    RegCloseKey(opened);
+    return stored == ERROR_SUCCESS;
+}
+
+DWORD ValueCount(HKEY root, const char* key)
+{
+    HKEY opened = nullptr;
+    DWORD count = 0;
+    if (RegOpenKeyExA(root, key, 0, KEY_QUERY_VALUE, &opened) == ERROR_SUCCESS)
+        RegQueryInfoKeyA(opened, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &count,
+                         nullptr, nullptr, nullptr, nullptr);
+    RegCloseKey(opened);
+    return count;
+}
+
 // A copy of a fixture under a name that only Unicode spells for the test,
 // deleted again when the object goes.
 class WideCopy {
@@ -224,8 +264,7 @@ TEST_F(Elimination, OnADoubleByteWindowsAPathIsCutAtItsBackslashesOnly)
 {
     if (!RunningOnWine())
         GTEST_SKIP() << "the code page is set from Wine's Unix side";
-    std::string const narrow = Folder();
-    std::wstring const folder(narrow.begin(), narrow.end());
+    std::wstring const folder = Wide(Folder());
     WideCopy named("candidate.exe", folder + L"\\\u30BD .exe");
     WideCopy server("server.exe", folder + L"\\\u30BD.exe");
     ASSERT_TRUE(named.Made() && server.Made());
@@ -234,15 +273,8 @@ TEST_F(Elimination, OnADoubleByteWindowsAPathIsCutAtItsBackslashesOnly)
     TestValues values;
     ASSERT_TRUE(values.Write(HKEY_LOCAL_MACHINE, RunServices, "ZorvaneTestSo", ""));
     ASSERT_TRUE(values.Write(HKEY_CURRENT_USER, RunKeyPath, "ZorvaneTestSo", ""));
-    for (auto [root, key, path] : {std::tuple{HKEY_LOCAL_MACHINE, RunServices, &named.Path()},
-                                   std::tuple{HKEY_CURRENT_USER, RunKeyPath, &server.Path()}}) {
-        HKEY opened = nullptr;
-        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(root, key, 0, KEY_SET_VALUE, &opened));
-        RegSetValueExW(opened, L"ZorvaneTestSo", 0, REG_SZ,
-                       reinterpret_cast<const BYTE*>(path->c_str()),
-                       static_cast<DWORD>((path->size() + 1) * sizeof(wchar_t)));
-        RegCloseKey(opened);
-    }
+    ASSERT_TRUE(StoreWideValue(HKEY_LOCAL_MACHINE, RunServices, L"ZorvaneTestSo", named.Path()));
+    ASSERT_TRUE(StoreWideValue(HKEY_CURRENT_USER, RunKeyPath, L"ZorvaneTestSo", server.Path()));
     ASSERT_TRUE(PlantDropperDll());
 
     ZorvaneProcess z;
@@ -261,66 +293,56 @@ TEST_F(Elimination, OnADoubleByteWindowsAPathIsCutAtItsBackslashesOnly)
     DeleteFileW((folder + L"\\\u30BDGrimlatchRemoved.exe").c_str());
 }
 
-std::wstring Wide(const std::string& ascii)
-{
-    return std::wstring(ascii.begin(), ascii.end());
-}
-
-// The short form of a path that only Unicode spells, in the ANSI that it is
-// spelled in.
-std::string ShortPath(const std::wstring& path)
-{
-    wchar_t shortPath[MAX_PATH] = L"";
-    char ansi[MAX_PATH] = "";
-    GetShortPathNameW(path.c_str(), shortPath, MAX_PATH);
-    WideCharToMultiByte(CP_ACP, 0, shortPath, -1, ansi, MAX_PATH, nullptr, nullptr);
-    return ansi;
-}
-
-bool StoreWideValue(const wchar_t* name, const std::wstring& data)
-{
-    HKEY key = nullptr;
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, TestKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
-                        nullptr) != ERROR_SUCCESS)
-        return false;
-    LONG stored = RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
-                                 static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t)));
-    RegCloseKey(key);
-    return stored == ERROR_SUCCESS;
-}
-
-bool WideValueExists(const wchar_t* name)
-{
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, TestKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
-        return false;
-    LONG found = RegQueryValueExW(key, name, nullptr, nullptr, nullptr, nullptr);
-    RegCloseKey(key);
-    return found == ERROR_SUCCESS;
-}
-
 // On the NT family the code page turns a full-width 'U' into an 'U', and a
 // letter that it lacks into '?'. Read so, the server's value would be taken
-// for another program's of the plain name, and deleted in its place; and a
-// program would be taken for the look-alike that its name turns into.
-TEST_F(Elimination, AValueIsDeletedByItsOwnNameNotByTheNameThatTheCodePageMakesOfIt)
+// for another program's of the plain name, and deleted in its place; a
+// server in a user's folder that the code page cannot spell would be missed.
+// It goes silently, value and all, and the report names it in a form that
+// opens it: its short form where the long one cannot be spelled.
+TEST_F(Elimination, AValueIsDeletedByItsOwnNameAndAPathOnlyUnicodeSpellsIsReached)
 {
-    FixtureCopy server("server.exe", Folder(), "svchelper.exe");
-    ASSERT_TRUE(server.Made());
-    LookAlikeProcess process(server.Path());
-    Register(HKEY_CURRENT_USER, TestKey, "Updater", "C:\\Tools\\updater.exe");
-    ASSERT_TRUE(StoreWideValue(L"\uFF35pdater", Wide(server.Path())));
+    struct Case {
+        const wchar_t* folder; // under the suite's folder, or none
+        const wchar_t* file;
+        const wchar_t* arguments;
+        bool shownShort;
+    };
+    for (auto [sub, file, arguments, shownShort] :
+         {Case{L"", L"svchelper.exe", L"", false},
+          {L"\\\u0414\u043C\u0438\u0442\u0440\u0438\u0439", L" .exe", L" -s", true}}) {
+        std::wstring const folder = Wide(Folder()) + sub;
+        CreateDirectoryW(folder.c_str(), nullptr);
+        {
+            WideCopy server("server.exe", folder + L"\\" + file);
+            ASSERT_TRUE(server.Made());
+            LookAlikeProcess process;
+            ASSERT_TRUE(process.Launch(server.Path()));
+            Register(HKEY_CURRENT_USER, TestKey, "Updater", "C:\\Tools\\updater.exe");
+            ASSERT_TRUE(StoreWideValue(HKEY_CURRENT_USER, TestKey, L"\uFF35pdater",
+                                       L"\"" + server.Path() + L"\"" + arguments));
+            std::string const image = shownShort ? ShortPath(server.Path())
+                                                 : Folder() + "\\svchelper.exe";
+            std::string const shownFolder = shownShort ? ShortPath(folder) : Folder();
 
-    std::vector<Notice> notices = ScanKey(HKEY_CURRENT_USER, TestKey, 0, {IDOK});
+            std::vector<Notice> notices = ScanKey(HKEY_CURRENT_USER, TestKey, 0, {IDOK});
 
-    ASSERT_EQ(1u, notices.size());
-    EXPECT_TRUE(process.WaitForExit(Patience));
-    EXPECT_TRUE(ValueExists(HKEY_CURRENT_USER, TestKey, "Updater")) << "another program's value";
-    EXPECT_FALSE(WideValueExists(L"\uFF35pdater")) << "the server's own value must go";
-    std::vector<std::string> logged = LogEntries();
-    ASSERT_EQ(1u, logged.size());
-    EXPECT_TRUE(Contains(logged[0], " | |uFF35pdater | " + server.Path()))
-        << "the name as it can be put back: " << logged[0];
+            ASSERT_EQ(1u, notices.size());
+            EXPECT_EQ(Report(Upper(image), Upper(shownFolder) + "\\GrimlatchRemoved.exe"),
+                      notices[0].text);
+            EXPECT_TRUE(process.WaitForExit(Patience));
+            EXPECT_TRUE(ValueExists(HKEY_CURRENT_USER, TestKey, "Updater")) << "another program's";
+            EXPECT_EQ(1u, ValueCount(HKEY_CURRENT_USER, TestKey)) << "the server's own value goes";
+            EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(server.Path().c_str()));
+            std::vector<std::string> logged = LogEntries();
+            ASSERT_FALSE(logged.empty());
+            EXPECT_TRUE(Contains(logged.back(), " | |uFF35pdater | \""))
+                << "the name as it can be put back: " << logged.back();
+            EXPECT_TRUE(LastScanFound);
+        }
+        DeleteFileW((folder + L"\\GrimlatchRemoved.exe").c_str());
+        if (*sub)
+            RemoveDirectoryW(folder.c_str());
+    }
 }
 
 TEST_F(Elimination, AProgramWhosePathTheCodePageChangesIsNotTakenForItsLookAlike)
@@ -336,36 +358,6 @@ TEST_F(Elimination, AProgramWhosePathTheCodePageChangesIsNotTakenForItsLookAlike
     EXPECT_TRUE(process.Running()) << "the running program is not the look-alike";
     EXPECT_TRUE(FileExists(server.Path()));
     EXPECT_TRUE(ValueExists(HKEY_CURRENT_USER, TestKey, "helper"));
-}
-
-// A user's folder that the code page cannot spell, named in Unicode by the
-// value: the server there goes silently, like any other, and its report
-// names it in a form that opens it.
-TEST_F(Elimination, AServerInAFolderThatTheCodePageCannotSpellIsRemoved)
-{
-    std::wstring const folder = Wide(Folder()) + L"\\\u0414\u043C\u0438\u0442\u0440\u0438\u0439";
-    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
-    {
-        WideCopy server("server.exe", folder + L"\\ .exe");
-        ASSERT_TRUE(server.Made());
-        LookAlikeProcess process;
-        ASSERT_TRUE(process.Launch(server.Path()));
-        ASSERT_TRUE(StoreWideValue(L"ZorvaneTestUser", L"\"" + server.Path() + L"\" -s"));
-        std::string const shortFolder = ShortPath(folder);
-        std::string const shortImage = ShortPath(server.Path());
-
-        std::vector<Notice> notices = ScanKey(HKEY_CURRENT_USER, TestKey, 0, {IDOK});
-
-        ASSERT_EQ(1u, notices.size());
-        EXPECT_EQ(Report(Upper(shortImage), Upper(shortFolder) + "\\GrimlatchRemoved.exe"),
-                  notices[0].text);
-        EXPECT_TRUE(process.WaitForExit(Patience));
-        EXPECT_FALSE(WideValueExists(L"ZorvaneTestUser"));
-        EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(server.Path().c_str()));
-        EXPECT_TRUE(LastScanFound);
-    }
-    DeleteFileW((folder + L"\\GrimlatchRemoved.exe").c_str());
-    RemoveDirectoryW(folder.c_str());
 }
 
 TEST_F(Elimination, ALookAlikeUnderAnotherNameIsKnownByItsCodeInTheSilentPass)
