@@ -329,8 +329,13 @@ struct Value {
     std::array<wchar_t, PathBufferSize> wideData;
     DWORD type = REG_NONE;
     DWORD length = 0;
-    bool wideText = false;
 };
+
+// Data of these types is text, which the NT family stores in Unicode.
+bool IsText(DWORD type)
+{
+    return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
+}
 
 using RegEnumValueWFn = LONG(WINAPI*)(HKEY, DWORD, wchar_t*, DWORD*, DWORD*, DWORD*, BYTE*, DWORD*);
 using ExpandWFn = DWORD(WINAPI*)(const wchar_t*, wchar_t*, DWORD);
@@ -349,7 +354,6 @@ LONG ReadText(Value& value, DWORD units)
 {
     if (!EndsWithin(value.wideData, units))
         return ERROR_MORE_DATA;
-    value.wideText = true;
     value.length = units - (value.wideData[units - 1] == '\0');
     std::array<wchar_t, PathBufferSize> expanded;
     const wchar_t* command = value.wideData.data();
@@ -386,7 +390,7 @@ LONG ReadText(Value& value, DWORD units)
         // Only text is converted; other data reads as the bytes it holds, as
         // the ANSI call gives it.
         if (read == ERROR_SUCCESS) {
-            if (value.type == REG_SZ || value.type == REG_EXPAND_SZ || value.type == REG_MULTI_SZ)
+            if (IsText(value.type))
                 return ReadText(value, dataSize / sizeof(wchar_t));
             if (dataSize > PathBufferSize)
                 return ERROR_MORE_DATA;
@@ -486,10 +490,11 @@ bool ScanAutostartKey(HKEY root, const char* keyPath, ProcessList& snapshot, Sca
                 NameKey(root, keyPath, redirection.to && !view, where);
                 wsprintfA(typeNumber.data(), "%lu", read.type);
                 AutostartValue value = {KeyToDeleteFrom(root, keyPath, view, key), where.data(),
-                                        unicode ? "" : read.name.data(), read.data.data(), read.length,
+                                        unicode ? "" : read.name.data(), read.data.data(),
+                                        read.length,
                                         typeNumber.data(), naming == Naming::Shared,
                                         unicode ? read.wideName.data() : nullptr,
-                                        read.wideText ? read.wideData.data() : nullptr};
+                                        unicode && IsText(read.type) ? read.wideData.data() : nullptr};
                 entry.handled = true;
                 return EliminateServer(entry,
                                        decision == Decision::Server ? IdentifiesItselfAsServer

@@ -74,7 +74,7 @@ bool ChooseLogPath(PathBuffer& path)
 {
     if (!PathBesideProgram(LogName, path))
         return false;
-    if ((GetVersion() & 0x80000000u) || IsForeign(path.data()))
+    if (RunningOnWindows9x() || IsForeign(path.data()))
         return true;
     KernelHandle probe(CreateFileA(path.data(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                    nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -187,7 +187,8 @@ char* AppendWideField(char* end, const wchar_t* field, size_t length)
         wchar_t const character[] = {field[i], 0};
         // A zero, which ends no such text, is written as a zero byte is.
         if (!field[i] || ExactAnsi(character, one))
-            end = AppendField(end, one.data(), field[i] ? static_cast<size_t>(lstrlenA(one.data())) : 1);
+            end = AppendField(end, one.data(),
+                              field[i] ? static_cast<size_t>(lstrlenA(one.data())) : 1);
         else
             end += wsprintfA(end, "|u%04X", field[i]);
     }

@@ -106,6 +106,7 @@ void ReportRemoval(const char* imagePath, const char* quarantinePath, const Outc
         line[fixed++] = value->type;
     }
     size_t failed = ListFailedSteps(o, line + fixed);
-    LogEvent({line, fixed + failed}, value ? value->data : nullptr, value ? value->length : 0, wide);
+    LogEvent({line, fixed + failed}, value ? value->data : nullptr, value ? value->length : 0,
+             wide);
     ShowReport(imagePath, quarantinePath, o, {line + fixed, failed});
 }

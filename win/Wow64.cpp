@@ -26,7 +26,8 @@ bool RunsUnderWow64(HANDLE process)
 // one letter longer than "system32", so one more byte is kept free for it.
 bool QueryWow64Folders(Wow64Folders& folders)
 {
-    auto wow64Directory = Lookup<GetSystemWow64DirectoryFn>(SystemModule::Kernel, "GetSystemWow64DirectoryA");
+    auto wow64Directory =
+        Lookup<GetSystemWow64DirectoryFn>(SystemModule::Kernel, "GetSystemWow64DirectoryA");
     if (!wow64Directory || !RunsUnderWow64(ThisProcess()) ||
         !WholeFolder(GetSystemDirectoryA(folders.system.data(), MAX_PATH - 1), folders.system) ||
         !WholeFolder(wow64Directory(folders.redirected.data(), MAX_PATH), folders.redirected))
