@@ -495,11 +495,8 @@ TEST_F(Elimination, AValueNamesWhatWindowsStartsFromIt)
         DeleteFileA(LogPath().c_str());
         TestValues values;
         ASSERT_TRUE(values.Write(c.root, c.key, "typed", ""));
-        HKEY key = nullptr;
-        RegOpenKeyExA(c.root, c.key, 0, KEY_SET_VALUE, &key);
-        RegSetValueExA(key, "typed", 0, c.type, reinterpret_cast<const BYTE*>(c.data.c_str()),
-                       static_cast<DWORD>(c.data.size() + 1));
-        RegCloseKey(key);
+        ASSERT_TRUE(StoreValue(c.root, c.key, "typed", c.type, c.data.c_str(),
+                               static_cast<DWORD>(c.data.size() + 1)));
 
         std::vector<Notice> notices = ScanKey(c.root, c.key, 0, {IDOK});
 
