@@ -31,12 +31,35 @@ struct HeldFile : KernelHandle {
     bool Open() const { return Valid(); }
 };
 
-ProcessEntry EntryOf(const LookAlikeProcess& process, const std::string& path)
+// A process id that no process has: the server had already gone.
+constexpr DWORD Gone = 0x7FFFFFFC;
+constexpr DWORD NotHeld = 0xFFFFFFFF;
+
+// Removes the server at `path`, listed as process `id`, while the test holds
+// its file with `sharing`, as another program might, and gives back its one
+// notice's text; `sooner` learns whether the next scan comes sooner.
+std::string Removal(const std::string& path, DWORD id, DWORD sharing = NotHeld,
+                    ServerTest test = IsServerCandidate, bool* sooner = nullptr,
+                    AutostartValue* value = nullptr)
 {
+    std::unique_ptr<HeldFile> held(sharing == NotHeld ? nullptr : new HeldFile(path, sharing));
+    EXPECT_TRUE(!held || held->Open()) << path;
     ProcessEntry entry;
-    entry.id = process.Id();
+    entry.id = id;
     lstrcpyA(entry.path.data(), path.c_str());
-    return entry;
+    bool result = false;
+    std::vector<Notice> notices =
+        Answering({IDOK}, [&] { result = EliminateServer(entry, test, value); });
+    if (sooner)
+        *sooner = result;
+    EXPECT_EQ(1u, notices.size()) << path;
+    return notices.empty() ? "" : notices[0].text;
+}
+
+// The report of a removal that made the first copy beside the file.
+std::string FirstReport(const std::string& path)
+{
+    return Report(Upper(path), Upper(path.substr(0, path.rfind('\\'))) + "\\GrimlatchRemoved.exe");
 }
 
 std::string ShortPath(const std::string& path)
@@ -370,8 +393,7 @@ TEST_F(Elimination, ALookAlikeUnderAnotherNameIsKnownByItsCodeInTheSilentPass)
     std::vector<Notice> notices = ScanKey(HKEY_CURRENT_USER, TestKey, 0, {IDOK});
 
     ASSERT_EQ(1u, notices.size());
-    EXPECT_EQ(Report(Upper(server.Path()), Upper(Folder()) + "\\GrimlatchRemoved.exe"),
-              notices[0].text);
+    EXPECT_EQ(FirstReport(server.Path()), notices[0].text);
     EXPECT_TRUE(process.WaitForExit(Patience));
     EXPECT_FALSE(ValueExists(HKEY_CURRENT_USER, TestKey, "helper"));
     EXPECT_TRUE(LastScanFound);
@@ -400,8 +422,7 @@ TEST_F(Elimination, ACandidateWithoutNameOrCodeIsOnlyAskedAboutInTheSecondPass)
 
     notices = ScanKey(HKEY_CURRENT_USER, TestKey, 1, {IDYES, IDOK});
     ASSERT_EQ(2u, notices.size());
-    EXPECT_EQ(Report(Upper(candidate.Path()), Upper(Folder()) + "\\GrimlatchRemoved.exe"),
-              notices[1].text);
+    EXPECT_EQ(FirstReport(candidate.Path()), notices[1].text);
     EXPECT_TRUE(process.WaitForExit(Patience));
     EXPECT_FALSE(ValueExists(HKEY_CURRENT_USER, TestKey, "candidate | one"));
     EXPECT_FALSE(FileExists(candidate.Path()));
@@ -765,8 +786,7 @@ TEST_F(Elimination, TheSweepAsksAboutASignatureLookAlikeAndLeavesTheRegistryAlon
     notices = RunCycle({IDYES, IDOK});
     ASSERT_EQ(2u, notices.size()) << "No is asked again at the next sweep";
     EXPECT_EQ(Question(server.Path()), notices[0].text);
-    EXPECT_EQ(Report(Upper(server.Path()), Upper(Folder()) + "\\GrimlatchRemoved.exe"),
-              notices[1].text);
+    EXPECT_EQ(FirstReport(server.Path()), notices[1].text);
     EXPECT_TRUE(process.WaitForExit(Patience));
     EXPECT_TRUE(ValueExists(HKEY_CURRENT_USER, RunKeyPath, "ZorvaneTestUnlisted"))
         << "the sweep does no registry work";
@@ -832,16 +852,10 @@ TEST_F(Elimination, AProcessIdNowHeldByAnotherProgramIsNotTerminated)
     FixtureCopy server("server.exe", Folder(), "stale.exe");
     FixtureCopy ordinary("ordinary.exe", Folder(), "bystander.exe");
     LookAlikeProcess bystander(ordinary.Path());
-    ProcessEntry stale;
-    stale.id = bystander.Id(); // the server has ended and its id went to another program
-    lstrcpyA(stale.path.data(), server.Path().c_str());
-
-    std::vector<Notice> notices = Answering({IDOK}, [&] { EliminateServer(stale, IsServerCandidate); });
-
+    // The server has ended and its id went to another program.
+    EXPECT_EQ(FirstReport(server.Path()), Removal(server.Path(), bystander.Id()))
+        << "the server itself was no longer running";
     EXPECT_TRUE(bystander.Running()) << "an unrelated program must never be ended";
-    ASSERT_EQ(1u, notices.size());
-    EXPECT_EQ(Report(Upper(server.Path()), Upper(Folder()) + "\\GrimlatchRemoved.exe"),
-              notices[0].text) << "the server itself was no longer running";
     EXPECT_FALSE(FileExists(server.Path())) << "the file steps still run";
     EXPECT_TRUE(FileExists(Quarantine(Folder())));
 }
@@ -850,22 +864,15 @@ TEST_F(Elimination, AFailedCopyLeavesTheOriginalAndTheReportSaysSo)
 {
     FixtureCopy server("server.exe", Folder(), "keepme.exe");
     LookAlikeProcess process(server.Path());
-    ProcessEntry entry = EntryOf(process, server.Path());
     ASSERT_TRUE(PlantDropperDll());
 
     // Held open without read sharing, the file cannot be copied.
-    std::vector<Notice> notices;
-    {
-        HeldFile held(server.Path(), 0);
-        ASSERT_TRUE(held.Open());
-        notices = Answering({IDOK}, [&] { EliminateServer(entry, IsServerCandidate); });
-    }
+    std::string report = Removal(server.Path(), process.Id(), 0);
 
     EXPECT_TRUE(process.WaitForExit(Patience));
     EXPECT_TRUE(FileExists(server.Path())) << "no copy, no delete";
     EXPECT_FALSE(FileExists(DropperDllFile()));
-    ASSERT_EQ(1u, notices.size());
-    EXPECT_FALSE(Contains(notices[0].text, "GrimlatchRemoved.exe")) << "no copy, none named";
+    EXPECT_FALSE(Contains(report, "GrimlatchRemoved.exe")) << "no copy, none named";
     EXPECT_EQ((std::vector<std::string>{"DLL deleted | " + DropperDllFile(),
                                         "Removed | " + Upper(server.Path()) + " | No copy | The "
                                             "file could not be copied and was left in place."}),
@@ -953,8 +960,7 @@ TEST_F(Elimination, AFileThatOnlyBearsTheDropperDllsNameIsNotDeleted)
     std::vector<Notice> notices = RunCycle({IDYES, IDOK});
 
     ASSERT_EQ(2u, notices.size());
-    EXPECT_EQ(Report(Upper(server.Path()), Upper(Folder()) + "\\GrimlatchRemoved.exe"),
-              notices[1].text);
+    EXPECT_EQ(FirstReport(server.Path()), notices[1].text);
     EXPECT_TRUE(process.WaitForExit(Patience));
     EXPECT_EQ(innocent, FileBytes(DropperDllFile()))
         << "a windll.dll of 8193 bytes is not the intruder's and must stay";
@@ -975,10 +981,7 @@ TEST_F(Elimination, ALaterRemovalInTheSameFolderKeepsEveryEarlierCopy)
         server.Poke(130000, static_cast<BYTE>('A' + i)); // padding, to tell the copies apart
         LookAlikeProcess process(server.Path());
         originals.push_back(FileBytes(server.Path()));
-        std::vector<Notice> notices =
-            Answering({IDOK}, [&] { EliminateServer(EntryOf(process, server.Path()), IsServerCandidate); });
-        ASSERT_EQ(1u, notices.size());
-        copies.push_back(notices[0].text);
+        copies.push_back(Removal(server.Path(), process.Id()));
         EXPECT_TRUE(process.WaitForExit(Patience));
     }
     std::string upper = Upper(folder);
@@ -1001,12 +1004,7 @@ TEST_F(Elimination, AProtectedServerFileIsDeletedAndItsCopyShows)
     LookAlikeProcess process(server.Path());
     ASSERT_TRUE(process.Running());
 
-    std::vector<Notice> notices =
-        Answering({IDOK}, [&] { EliminateServer(EntryOf(process, server.Path()), IsServerCandidate); });
-
-    ASSERT_EQ(1u, notices.size());
-    EXPECT_EQ(Report(Upper(server.Path()), Upper(Folder()) + "\\GrimlatchRemoved.exe"),
-              notices[0].text);
+    EXPECT_EQ(FirstReport(server.Path()), Removal(server.Path(), process.Id()));
     EXPECT_FALSE(FileExists(server.Path())) << "the read-only mark must not keep the file";
     DWORD copy = GetFileAttributesA(Quarantine(Folder()).c_str());
     ASSERT_NE(INVALID_FILE_ATTRIBUTES, copy);
@@ -1022,11 +1020,7 @@ TEST_F(Elimination, AProcessThatCannotBeCheckedCountsAsStillRunning)
     LookAlikeProcess process;
     ASSERT_TRUE(process.StartSealed(server.Path()));
 
-    std::vector<Notice> notices =
-        Answering({IDOK}, [&] { EliminateServer(EntryOf(process, server.Path()), IsServerCandidate); });
-
-    ASSERT_EQ(1u, notices.size());
-    const std::string& text = notices[0].text;
+    std::string text = Removal(server.Path(), process.Id());
     EXPECT_TRUE(process.Running()) << "a process whose image cannot be read is never ended";
     EXPECT_FALSE(Contains(text, "It has been disabled.")) << text;
     EXPECT_TRUE(Contains(text, "\nThe process could not be ended.")) << text;
@@ -1036,33 +1030,16 @@ TEST_F(Elimination, AProcessThatCannotBeCheckedCountsAsStillRunning)
 char const SessionManager[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
 char const PendingRenamesName[] = "PendingFileRenameOperations";
 
-// Removes the server while the test holds its file open for reading, as
-// another program might: it can be copied, but not deleted. Other sharing
-// gives other limits.
-std::vector<Notice> EliminateHeld(const FixtureCopy& server, const LookAlikeProcess& process,
-                                  DWORD sharing = FILE_SHARE_READ, bool* changed = nullptr)
-{
-    HeldFile held(server.Path(), sharing);
-    EXPECT_TRUE(held.Open());
-    return Answering({IDOK}, [&] {
-        bool result = EliminateServer(EntryOf(process, server.Path()), IsServerCandidate);
-        if (changed)
-            *changed = result;
-    });
-}
-
 TEST_F(Elimination, AnUndeletableServerIsDeletedAtRestartOnTheNtFamily)
 {
     FixtureCopy server("server.exe", Folder(), "held nt.exe");
     LookAlikeProcess process(server.Path());
     std::string wininit = FileBytes(WindowsFile("WININIT.INI"));
 
-    std::vector<Notice> notices = EliminateHeld(server, process);
-
-    ASSERT_EQ(1u, notices.size());
+    // Held open for reading, as another program might, it can be copied but not deleted.
+    EXPECT_EQ(FirstReport(server.Path()) + DeletedAtRestart,
+              Removal(server.Path(), process.Id(), FILE_SHARE_READ));
     std::string image = Upper(server.Path());
-    EXPECT_EQ(Report(image, Upper(Folder()) + "\\GrimlatchRemoved.exe") + DeletedAtRestart,
-              notices[0].text);
     StoredValue after = ReadStoredValue(HKEY_LOCAL_MACHINE, SessionManager, PendingRenamesName);
     EXPECT_EQ(static_cast<DWORD>(REG_MULTI_SZ), after.type);
     std::string entry = "\\??\\" + image + std::string(2, '\0'); // the path, then no new name
@@ -1075,17 +1052,10 @@ TEST_F(Elimination, AnUndeletableServerThatCannotWaitForARestartIsReportedAsLeft
 {
     FixtureCopy server("server.exe", Folder(), "held unscheduled.exe");
     LookAlikeProcess process(server.Path());
-    std::vector<Notice> notices;
-    {
-        ReadOnlyKey locked(HKEY_LOCAL_MACHINE, SessionManager);
-        ASSERT_TRUE(locked.Locked());
-        notices = EliminateHeld(server, process);
-    }
-
-    ASSERT_EQ(1u, notices.size());
-    EXPECT_EQ(Report(Upper(server.Path()), Upper(Folder()) + "\\GrimlatchRemoved.exe") +
-                  NotDeleted + ".",
-              notices[0].text);
+    ReadOnlyKey locked(HKEY_LOCAL_MACHINE, SessionManager);
+    ASSERT_TRUE(locked.Locked());
+    EXPECT_EQ(FirstReport(server.Path()) + NotDeleted + ".",
+              Removal(server.Path(), process.Id(), FILE_SHARE_READ));
     EXPECT_TRUE(FileExists(server.Path()));
 }
 
@@ -1108,13 +1078,9 @@ TEST_F(Elimination, TheQuestionAndTheReportShowTheLongestPathsWhole)
     FixtureCopy ordinary("ordinary.exe", Folder(), "bystander.exe");
     LookAlikeProcess bystander(ordinary.Path()); // the server itself has ended
 
-    std::vector<Notice> report =
-        Answering({IDOK}, [&] { EliminateServer(EntryOf(bystander, image), IsServerCandidate); });
-
-    ASSERT_EQ(1u, report.size());
     std::string copy = Upper(Narrow(folder.Path())) + "\\GrimlatchRemoved.exe";
     EXPECT_EQ(254u, copy.size());
-    EXPECT_EQ(Report(Upper(image), copy), report[0].text);
+    EXPECT_EQ(Report(Upper(image), copy), Removal(image, bystander.Id()));
 }
 
 // A copy's name beside a server in a folder as deep as a path allows need
@@ -1171,12 +1137,10 @@ TEST_F(Elimination, AFileThatNoLongerPassesItsTestIsLeftAlone)
                   RegOpenKeyExA(HKEY_CURRENT_USER, TestKey, 0, KEY_READ | KEY_WRITE, &key));
         AutostartValue value = {key, "HKEY_CURRENT_USER\\Software", "value", "data", 4, "1", false};
         bool sooner = !c.removed;
-        std::vector<Notice> notices = Answering(
-            {IDOK}, [&] { sooner = EliminateServer(EntryOf(process, path), c.test, &value); });
-        ASSERT_EQ(1u, notices.size());
+        std::string report = Removal(path, process.Id(), NotHeld, c.test, &sooner, &value);
         EXPECT_EQ(c.removed, sooner) << "only a removal brings the next scan sooner: " << path;
         if (c.removed) {
-            EXPECT_EQ(Report(Upper(path), Quarantine(Upper(Folder()))), notices[0].text);
+            EXPECT_EQ(FirstReport(path), report);
             EXPECT_TRUE(process.WaitForExit(Patience));
             logged.push_back("DLL deleted | " + DropperDllFile());
             logged.push_back("Removed | " + Upper(path) + " | " + Quarantine(Upper(Folder())) +
@@ -1184,7 +1148,7 @@ TEST_F(Elimination, AFileThatNoLongerPassesItsTestIsLeftAlone)
         } else {
             EXPECT_EQ("Grimlatch was found running on this computer, but nothing has been "
                       "removed.  The filename is:\n\n" + Upper(path) + "\n\n" + changed,
-                      notices[0].text);
+                      report);
             EXPECT_TRUE(process.Running()) << "its process must not be ended: " << path;
             EXPECT_TRUE(ValueExists(HKEY_CURRENT_USER, TestKey, "value")) << path;
             EXPECT_TRUE(FileExists(DropperDllFile())) << path;
@@ -1236,7 +1200,7 @@ TEST_F(Elimination, RemovalsOfOneUndeletableServerShareOneCopy)
     reused.replace(reused.find("has been made visible and can now"), 33,
                    "was made visible by an earlier removal and can still");
 
-    std::vector<Notice> notices[5];
+    std::string reports[5];
     bool changed[5] = {};
     for (int i = 0; i < 5; ++i) {
         if (i == 2) // the copy is no longer whole
@@ -1247,20 +1211,19 @@ TEST_F(Elimination, RemovalsOfOneUndeletableServerShareOneCopy)
             SetFileText(second, &copy);
         }
         // Last, the file is held so that it cannot be read, but can be deleted.
-        notices[i] = EliminateHeld(server, process, i == 4 ? FILE_SHARE_DELETE : FILE_SHARE_READ,
-                                   &changed[i]);
-        ASSERT_EQ(1u, notices[i].size());
+        reports[i] = Removal(server.Path(), process.Id(), i == 4 ? FILE_SHARE_DELETE : FILE_SHARE_READ,
+                             IsServerCandidate, &changed[i]);
     }
     // Only the first ended the process; the file was handed to the restart once.
     EXPECT_EQ((std::vector<bool>{true, false, false, false, false}),
               std::vector<bool>(changed, changed + 5)) << "which removals bring the next scan sooner";
-    EXPECT_EQ(Report(image, Quarantine(Upper(Folder()))) + DeletedAtRestart, notices[0][0].text);
-    EXPECT_EQ(reused, notices[1][0].text);
-    EXPECT_EQ(Report(image, second) + DeletedAtRestart, notices[2][0].text);
+    EXPECT_EQ(FirstReport(image) + DeletedAtRestart, reports[0]);
+    EXPECT_EQ(reused, reports[1]);
+    EXPECT_EQ(Report(image, second) + DeletedAtRestart, reports[2]);
     EXPECT_EQ(Report(image, Upper(Folder()) + "\\GrimlatchRemoved (3).exe") + DeletedAtRestart,
-              notices[3][0].text);
-    EXPECT_TRUE(Contains(notices[4][0].text, "\nThe file could not be copied and was left in "
-                                             "place.")) << notices[4][0].text;
+              reports[3]);
+    EXPECT_TRUE(Contains(reports[4], "\nThe file could not be copied and was left in place."))
+        << reports[4];
     EXPECT_TRUE(FileExists(server.Path())) << "a file that cannot be told apart must stay";
     std::string listed = Upper(ReadStoredValue(HKEY_LOCAL_MACHINE, SessionManager,
                                                PendingRenamesName).bytes);
@@ -1268,15 +1231,6 @@ TEST_F(Elimination, RemovalsOfOneUndeletableServerShareOneCopy)
     ASSERT_NE(std::string::npos, first);
     EXPECT_EQ(std::string::npos, listed.find(image + std::string(1, '\0'), first + 1))
         << "the deletion is handed over once";
-}
-
-// A process id that no process has: the server had already gone.
-ProcessEntry GoneEntry(const std::string& path)
-{
-    ProcessEntry entry;
-    entry.id = 0x7FFFFFFC;
-    lstrcpyA(entry.path.data(), path.c_str());
-    return entry;
 }
 
 // What another program could do to the held file, tried from inside the
@@ -1304,20 +1258,17 @@ TEST_F(Elimination, TheFileIsHeldAgainstRenamingAndWritingUntilItsCopyIsMade)
 {
     FixtureCopy server("server.exe", Folder(), "held fast.exe");
     DoneToTheHeldFile.clear();
-    std::vector<Notice> notices = Answering(
-        {IDOK}, [&] { EliminateServer(GoneEntry(server.Path()), TriesTheFileThenIsCandidate); });
-    ASSERT_EQ(1u, notices.size());
+    EXPECT_EQ(FirstReport(server.Path()),
+              Removal(server.Path(), Gone, NotHeld, TriesTheFileThenIsCandidate));
     EXPECT_EQ("", DoneToTheHeldFile) << "another program could change the held file";
-    EXPECT_EQ(Report(Upper(server.Path()), Quarantine(Upper(Folder()))), notices[0].text);
 }
 
-// Removes the file of a server that has gone, while the test holds it with
-// the given sharing (none: not held), and tells whether the next scan comes sooner.
-bool RemoveGone(const std::string& path, DWORD sharing = 0)
+// Removes the file of a server that has gone, and tells whether the next
+// scan comes sooner.
+bool RemoveGone(const std::string& path, DWORD sharing = NotHeld)
 {
-    std::unique_ptr<HeldFile> held(sharing ? new HeldFile(path, sharing) : nullptr);
     bool sooner = false;
-    Answering({IDOK}, [&] { sooner = EliminateServer(GoneEntry(path), IsServerCandidate); });
+    Removal(path, Gone, sharing, IsServerCandidate, &sooner);
     return sooner;
 }
 
@@ -1434,15 +1385,14 @@ TEST_F(Elimination, MoreThanEightRemovalsInARunForgetTheOldestFirst)
     auto copy = [&](int n) {
         return n == 1 ? Quarantine(folder) : folder + "\\GrimlatchRemoved (" + std::to_string(n) + ").exe";
     };
-    auto reportOf = [&](size_t i) {
-        return Answering({IDOK}, [&] { EliminateServer(GoneEntry(servers[i]->Path()), IsServerCandidate); });
-    };
     for (size_t i = 0; i < 9; ++i) {
         servers.push_back(std::make_unique<FixtureCopy>("server.exe", Folder(), "ring " + std::to_string(i) + ".exe"));
         held.push_back(std::make_unique<HeldFile>(servers[i]->Path(), FILE_SHARE_READ));
-        EXPECT_TRUE(Contains(reportOf(i).at(0).text, "can now be found at:\n\n" + copy(int(i) + 1))) << i;
+        EXPECT_TRUE(Contains(Removal(servers[i]->Path(), Gone), "can now be found at:\n\n" + copy(int(i) + 1)))
+            << i;
     }
-    EXPECT_TRUE(Contains(reportOf(1).at(0).text, "by an earlier removal and can still be found at:\n\n" + copy(2)));
+    EXPECT_TRUE(Contains(Removal(servers[1]->Path(), Gone),
+                         "by an earlier removal and can still be found at:\n\n" + copy(2)));
     EXPECT_TRUE(RemoveGone(servers[0]->Path())) << "the first file is forgotten, and handed over again";
     EXPECT_TRUE(FileExists(copy(10))) << "and copied again";
 }
@@ -1476,7 +1426,7 @@ TEST_F(Elimination, ADllInUseIsDeletedAtRestartAndTheReportSaysSo)
     Register(HKEY_CURRENT_USER, RunKeyPath, "ZorvaneTestDllHeld", server.Path());
     notices = RunCycle({IDOK, IDNO});
     ASSERT_LE(1u, notices.size());
-    EXPECT_EQ(Report(Upper(server.Path()), Quarantine(Upper(Folder()))) +
+    EXPECT_EQ(FirstReport(server.Path()) +
                   "\n\nNot everything could be done:\nThe Grimlatch DLL windll.dll could not be "
                   "deleted; it will be deleted when the computer restarts.",
               notices[0].text);
@@ -1567,10 +1517,7 @@ TEST_F(Elimination, TheLogChangesNothingTheUserSeesAndKeepsWithinItsLimit)
     LookAlikeProcess bystander(ordinary.Path()); // the server itself has ended
     auto removal = [&] {
         FixtureCopy server("server.exe", Folder(), "logged.exe");
-        std::vector<Notice> notices = Answering(
-            {IDOK}, [&] { EliminateServer(EntryOf(bystander, server.Path()), IsServerCandidate); });
-        EXPECT_EQ(Report(Upper(server.Path()), Quarantine(Upper(Folder()))),
-                  notices.empty() ? "" : notices[0].text);
+        EXPECT_EQ(FirstReport(server.Path()), Removal(server.Path(), bystander.Id()));
         DeleteFileA(Quarantine(Folder()).c_str());
         return FileBytes(LogPath());
     };
@@ -1675,11 +1622,7 @@ TEST_F(Elimination, ARemovalTouchesTheListedFileNotItsNamesakeInCapitals)
     ASSERT_TRUE(MakeCaseTwin(server.Path(), false));
     ASSERT_EQ("twin\n", FileBytes(twin));
 
-    std::vector<Notice> notices =
-        Answering({IDOK}, [&] { EliminateServer(EntryOf(process, server.Path()), IsServerCandidate); });
-
-    ASSERT_EQ(1u, notices.size());
-    EXPECT_EQ(Report(Upper(server.Path()), Quarantine(Upper(Folder()))), notices[0].text);
+    EXPECT_EQ(FirstReport(server.Path()), Removal(server.Path(), process.Id()));
     EXPECT_EQ(original, FileBytes(Quarantine(Folder()))) << "the copy is of the server";
     EXPECT_EQ("twin\n", FileBytes(twin)) << "the namesake must stay as it was";
     DeleteFileA(twin.c_str());
@@ -1755,8 +1698,7 @@ TEST_F(Elimination, AnUndeletableServerIsDeletedAtRestartOnWindows98)
     RemoveKey(HKEY_CURRENT_USER, "Software\\Wine\\AppDefaults\\Zorvane.exe");
 
     ASSERT_TRUE(report[0].shown) << "no report within 30 s";
-    EXPECT_EQ(Report(Upper(server.Path()), Upper(Folder()) + "\\GrimlatchRemoved.exe") + DeletedAtRestart,
-              report[0].text);
+    EXPECT_EQ(FirstReport(server.Path()) + DeletedAtRestart, report[0].text);
     // Letter case aside: the short path is asked of the upper-cased image path.
     EXPECT_EQ(whole, Upper(after[0])) << "the earlier lines must stay and the new one name " << shortPath;
     if (!RunningOnWine())
