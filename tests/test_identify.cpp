@@ -36,17 +36,14 @@ TEST_F(DropperDll, GenuineDllIsActiveAndEachCallReadsTheDiskAfresh)
     EXPECT_FALSE(IsDropperDllActive()) << "a deleted DLL must be missed at once";
 }
 
-TEST_F(DropperDll, OneByteTooFewOrTooManyIsNotActiveWhateverTheCode)
+// One byte too few or too many, whatever the code; any changed code byte.
+TEST_F(DropperDll, OnlyTheExactSizeAndEveryCodeByteMakeItActive)
 {
     for (const char* fixture : {"windll-8191.dll", "windll-8193.dll"}) {
         ASSERT_TRUE(PlantDropperDll(fixture));
         EXPECT_TRUE(MatchesDropperSignature()) << fixture << " still carries the code bytes";
         EXPECT_FALSE(IsDropperDllActive()) << fixture;
     }
-}
-
-TEST_F(DropperDll, AnyChangedCodeByteMakesItInactive)
-{
     for (DWORD offset = 1536; offset <= 1547; ++offset) {
         bool inCode = offset >= 1537 && offset <= 1546;
         FixtureCopy dll("windll.dll", SystemDirectory(), "windll.dll");
@@ -79,32 +76,34 @@ TEST_F(Images, CandidateNeedsSizeAndFourBlankStringsUnderOneTranslation)
     // Here the user's language is US English, that of most look-alikes; the
     // other languages are the business of the whole program's tests.
     ASSERT_EQ(0x0409, GetUserDefaultLangID());
+    // The server's signature needs its code bytes and the whole zero run,
+    // whatever the version strings.
     struct {
         const char* fixture;
-        bool blank;
-        bool candidate;
+        bool blank, candidate, signature;
         const char* why;
     } cases[] = {
-        {"server.exe", true, true, "empty, spaces, tab and CR, one space"},
-        {"candidate.exe", true, true, "the code bytes play no part"},
-        {"server-codepage1252.exe", true, true, "found by the second lookup"},
-        {"server-translations.exe", true, true, "blank in US English, named in German"},
-        {"near-124500.exe", true, true, "124500 bytes is large enough"},
-        {"near-124499.exe", true, false, "124499 bytes is too small"},
-        {"near-noversion.exe", false, false, "no version block"},
-        {"near-company.exe", false, false, "CompanyName is not blank"},
-        {"near-language.exe", true, true, "blank under the German that the block declares"},
-        {"near-split.exe", false, false, "each key blank in one translation, none all four"},
-        {"near-nointernal.exe", false, false, "InternalName is missing"},
-        {"ordinary.exe", false, false, "proper version strings"},
+        {"server.exe", true, true, true, "empty, spaces, tab and CR, one space"},
+        {"candidate.exe", true, true, false, "the code bytes play no part"},
+        {"server-codepage1252.exe", true, true, true, "found by the second lookup"},
+        {"server-translations.exe", true, true, true, "blank in US English, named in German"},
+        {"near-124500.exe", true, true, false, "124500 bytes is large enough"},
+        {"near-124499.exe", true, false, false, "124499 bytes is too small"},
+        {"near-noversion.exe", false, false, true, "no version block"},
+        {"near-company.exe", false, false, true, "CompanyName is not blank"},
+        {"near-language.exe", true, true, true, "blank under the German that the block declares"},
+        {"near-split.exe", false, false, true, "each key blank in one translation, none all four"},
+        {"near-nointernal.exe", false, false, true, "InternalName is missing"},
+        {"near-runbyte.exe", true, true, false, "the zero run's last byte is 1"},
+        {"ordinary.exe", false, false, false, "proper version strings"},
     };
     for (const auto& c : cases) {
         FixtureCopy image(c.fixture, Folder(), c.fixture);
         ASSERT_TRUE(image.Made()) << c.fixture;
-        EXPECT_EQ(c.blank, HasBlankVersionStrings(image.Path().c_str()))
-            << c.fixture << ": " << c.why;
-        EXPECT_EQ(c.candidate, IsServerCandidate(image.Path().c_str()))
-            << c.fixture << ": " << c.why;
+        std::string const path = image.Path();
+        EXPECT_EQ(c.blank, HasBlankVersionStrings(path.c_str())) << c.fixture << ": " << c.why;
+        EXPECT_EQ(c.candidate, IsServerCandidate(path.c_str())) << c.fixture << ": " << c.why;
+        EXPECT_EQ(c.signature, MatchesServerSignature(path.c_str())) << c.fixture << ": " << c.why;
     }
 }
 
@@ -115,24 +114,6 @@ TEST_F(Images, AMissingFileOrAFolderIsNoCandidate)
     EXPECT_FALSE(HasBlankVersionStrings(missing.c_str()));
     EXPECT_FALSE(MatchesServerSignature(missing.c_str()));
     EXPECT_FALSE(IsServerCandidate(Folder().c_str()));
-}
-
-TEST_F(Images, ServerSignatureNeedsTheCodeBytesAndTheWholeZeroRun)
-{
-    struct {
-        const char* fixture;
-        bool matches;
-    } cases[] = {
-        {"server.exe", true},         {"server-codepage1252.exe", true},
-        {"near-noversion.exe", true}, {"candidate.exe", false},
-        {"near-runbyte.exe", false},  {"near-124500.exe", false},
-        {"near-124499.exe", false},   {"ordinary.exe", false},
-    };
-    for (const auto& c : cases) {
-        FixtureCopy image(c.fixture, Folder(), c.fixture);
-        ASSERT_TRUE(image.Made()) << c.fixture;
-        EXPECT_EQ(c.matches, MatchesServerSignature(image.Path().c_str())) << c.fixture;
-    }
 }
 
 // Each boundary of the zero run on both sides, and a file that ends one byte
@@ -172,67 +153,47 @@ TEST_F(Images, ARunningLookAlikeCanStillBeExamined)
     EXPECT_TRUE(MatchesServerSignature(image.Path().c_str()));
 }
 
-// Both ways of asking: the one the system answers in one call where it can,
-// and the one made of the calls that every Windows 95 has.
-struct StatusQuery {
-    bool (*query)(const char*, DWORD*);
-    const char* name;
-};
-StatusQuery const StatusQueries[] = {{QueryFileStatus, "QueryFileStatus"},
-                                     {QueryFileStatusBySearch, "QueryFileStatusBySearch"}};
-
-TEST(FileStatus, GivesTheSizeOfAFileAndKnowsFoldersAndDriveRoots)
-{
-    for (const StatusQuery& q : StatusQueries) {
-        DWORD size = 0;
-        EXPECT_TRUE(q.query(FixturePath("near-124499.exe").c_str(), &size)) << q.name;
-        EXPECT_EQ(124499u, size) << q.name;
-        EXPECT_TRUE(q.query(SystemDirectory().c_str(), nullptr)) << q.name << ": a folder";
-        EXPECT_TRUE(q.query("C:\\", nullptr)) << q.name << ": the root of a drive";
-        EXPECT_FALSE(q.query((SystemDirectory() + "\\no such file.dll").c_str(), &size)) << q.name;
-    }
-}
-
-TEST(FileStatus, NamesWithWildcardsFail)
-{
-    for (const StatusQuery& q : StatusQueries) {
-        EXPECT_FALSE(q.query((FixturePath("server") + ".ex?").c_str(), nullptr)) << q.name;
-        EXPECT_FALSE(q.query((FixturePath("server") + "*").c_str(), nullptr)) << q.name;
-    }
-}
-
-TEST_F(Images, FileStatusKnowsAFileThatAnotherProgramHoldsOpenWithoutSharing)
+// A file's size, also while another program holds it open without sharing;
+// for a file of 4 GiB or more the largest size, since cut to its low 32 bits
+// 4 GiB and 124500 bytes would pass for 124500 bytes. Folders and drive roots
+// are known; a missing file and a name with wildcards are not.
+TEST_F(Images, FileStatusGivesTheSizeOfAnyFileAndKnowsFoldersAndDriveRoots)
 {
     FixtureCopy image("near-124499.exe", Folder(), "held.exe");
     ASSERT_TRUE(image.Made());
-    HANDLE held = CreateFileA(image.Path().c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, held);
-    for (const StatusQuery& q : StatusQueries) {
-        DWORD size = 0;
-        EXPECT_TRUE(q.query(image.Path().c_str(), &size)) << q.name;
-        EXPECT_EQ(124499u, size) << q.name;
-    }
-    CloseHandle(held);
-}
-
-// Cut to its low 32 bits, 4 GiB and 124500 bytes would pass for 124500 bytes.
-TEST_F(Images, FileStatusGivesAFileOfFourGibibytesOrMoreTheLargestSize)
-{
-    std::string path = Folder() + "\\huge.exe";
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    KernelHandle held(CreateFileA(image.Path().c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                  OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(held.Valid());
+    std::string huge = Folder() + "\\huge.exe";
+    HANDLE file = CreateFileA(huge.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, file);
     LONG high = 1;
     SetFilePointer(file, 124500, &high, FILE_BEGIN);
     BOOL extended = SetEndOfFile(file);
     CloseHandle(file);
     ASSERT_TRUE(extended) << "cannot make a file of 4 GiB and 124500 bytes";
-    for (const StatusQuery& q : StatusQueries) {
-        DWORD size = 0;
-        EXPECT_TRUE(q.query(path.c_str(), &size)) << q.name;
-        EXPECT_EQ(0xFFFFFFFFu, size) << q.name;
+    struct {
+        std::string path;
+        bool known;
+        DWORD size; // 0: not asked for
+    } const cases[] = {
+        {FixturePath("near-124499.exe"), true, 124499}, {image.Path(), true, 124499},
+        {huge, true, 0xFFFFFFFF}, {SystemDirectory(), true, 0}, {"C:\\", true, 0},
+        {SystemDirectory() + "\\no such file.dll", false, 0},
+        {FixturePath("server") + ".ex?", false, 0}, {FixturePath("server") + "*", false, 0},
+    };
+    // Both ways of asking: the one the system answers in one call where it
+    // can, and the one made of the calls that every Windows 95 has.
+    using Query = bool (*)(const char*, DWORD*);
+    for (auto [query, name] : {std::pair<Query, const char*>{QueryFileStatus, "QueryFileStatus"},
+                               {QueryFileStatusBySearch, "QueryFileStatusBySearch"}}) {
+        for (const auto& c : cases) {
+            DWORD size = 0;
+            EXPECT_EQ(c.known, query(c.path.c_str(), c.size ? &size : nullptr)) << name << ": " << c.path;
+            EXPECT_EQ(c.size, size) << name << ": " << c.path;
+        }
     }
-    DeleteFileA(path.c_str());
+    DeleteFileA(huge.c_str());
 }
 
 // Paths are one where the file system takes them for one: letters in either
@@ -329,22 +290,16 @@ TEST(TrimSpaces, RemovesWhiteSpaceAtBothEndsAndKeepsItInside)
         {"trail   ", "trail"},
         {"\xA0word\xA0", "\xA0word\xA0"}, // bytes from 0x80 up are not white space
         {"\x08word\x0E", "\x08word\x0E"}, // neither are the neighbours of the range
+        {std::string(5000, ' ') + std::string(70000, 'x') + "  middle  " + std::string(70000, 'y') +
+             std::string(5000, '\t'),
+         std::string(70000, 'x') + "  middle  " + std::string(70000, 'y')}, // a very long text whole
     };
     for (const auto& c : cases) {
         std::string buffer = c.text + '\0' + "SENTINEL";
         TrimSpaces(buffer.data());
-        EXPECT_EQ(c.expected, std::string(buffer.c_str())) << "from \"" << c.text << "\"";
+        EXPECT_EQ(c.expected, std::string(buffer.c_str())) << "from \"" << c.text.substr(0, 40) << "\"";
         EXPECT_EQ("SENTINEL", buffer.substr(c.text.size() + 1)) << "written past the text";
     }
-}
-
-TEST(TrimSpaces, HandlesAVeryLongTextWhole)
-{
-    std::string inner = std::string(70000, 'x') + "  middle  " + std::string(70000, 'y');
-    std::string buffer = std::string(5000, ' ') + inner + std::string(5000, '\t');
-    TrimSpaces(buffer.data());
-    EXPECT_EQ(inner.size(), std::string(buffer.c_str()).size());
-    EXPECT_EQ(inner, std::string(buffer.c_str()));
 }
 
 // A text that ends exactly where a read-only page ends, with an inaccessible
