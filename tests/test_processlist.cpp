@@ -23,11 +23,6 @@ std::string ListedPath(DWORD id)
     return "";
 }
 
-TEST(ProcessList, ListsThisProcessUnderItsFullPath)
-{
-    EXPECT_STRCASEEQ(TestProgramPath().c_str(), ListedPath(GetCurrentProcessId()).c_str());
-}
-
 TEST(ProcessList, EveryEntryHoldsAFullPathAndNoIdTwice)
 {
     ProcessList list;
@@ -41,25 +36,31 @@ TEST(ProcessList, EveryEntryHoldsAFullPathAndNoIdTwice)
     }
 }
 
-TEST(ProcessList, ALookAlikeStartedFromAFolderWithSpacesIsListedUnderThatPath)
+// This process, a look-alike from a folder with spaces, and the server's own
+// name in the system folder, where it runs from SysWOW64 for a 32-bit program
+// on 64-bit Windows; each until it ends.
+TEST(ProcessList, EveryProcessIsListedUnderItsFullPathUntilItEnds)
 {
-    std::string folder = TempFolder() + "\\process list\\with spaces in it";
-    ASSERT_TRUE(MakeFolder(folder));
-    FixtureCopy image("server.exe", folder, "look alike server.exe");
-    ASSERT_TRUE(image.Made());
-    LookAlikeProcess process(image.Path());
-    ASSERT_TRUE(process.Running());
-    EXPECT_STRCASEEQ(image.Path().c_str(), ListedPath(process.Id()).c_str());
-    EXPECT_TRUE(process.Running()) << "the look-alike must keep running until it is ended";
-}
-
-TEST(ProcessList, TheServersOwnNameInTheSystemDirectoryIsListedInFull)
-{
-    FixtureCopy image("server.exe", SystemDirectory(), " .exe");
-    ASSERT_TRUE(image.Made());
-    LookAlikeProcess process(image.Path());
-    ASSERT_TRUE(process.Running());
-    EXPECT_STRCASEEQ((SystemImageDirectory() + "\\ .exe").c_str(), ListedPath(process.Id()).c_str());
+    EXPECT_STRCASEEQ(TestProgramPath().c_str(), ListedPath(GetCurrentProcessId()).c_str());
+    std::string const spaces = TempFolder() + "\\process list\\with spaces in it";
+    ASSERT_TRUE(MakeFolder(spaces));
+    struct {
+        std::string folder, name, listed;
+    } const cases[] = {
+        {spaces, "look alike server.exe", spaces + "\\look alike server.exe"},
+        {SystemDirectory(), " .exe", SystemImageDirectory() + "\\ .exe"},
+    };
+    for (const auto& c : cases) {
+        FixtureCopy image("server.exe", c.folder, c.name);
+        ASSERT_TRUE(image.Made());
+        LookAlikeProcess process(image.Path());
+        DWORD id = process.Id();
+        EXPECT_STRCASEEQ(c.listed.c_str(), ListedPath(id).c_str());
+        EXPECT_TRUE(process.Running()) << "the look-alike must keep running until it is ended";
+        process.End();
+        EXPECT_EQ("", ListedPath(id)) << "the snapshot no longer holds it, though Wine still "
+                                         "lets its id be opened for a moment";
+    }
 }
 
 TEST(ProcessList, AProcessWhosePathCannotBeAskedIsPassedOver)
@@ -91,31 +92,14 @@ TEST(ProcessList, AProcessWhosePathCannotBeAskedIsPassedOver)
         << "the psapi.dll beside the program was loaded";
 }
 
-TEST(ProcessList, AnEndedProcessIsNoLongerListed)
+// Windows 95/98 give the full path in the snapshot itself; the id is then not
+// asked about at all. One that does not fit is refused, not cut short.
+TEST(ResolveImagePath, AFullPathFromTheSnapshotIsTakenAsItStandsWhereItFits)
 {
-    FixtureCopy image("ordinary.exe", TempFolder(), "ended.exe");
-    ASSERT_TRUE(image.Made());
-    LookAlikeProcess process(image.Path());
-    DWORD id = process.Id();
-    ASSERT_STRCASEEQ(image.Path().c_str(), ListedPath(id).c_str());
-    process.End();
-    EXPECT_EQ("", ListedPath(id)) << "the snapshot no longer holds it, though Wine still "
-                                     "lets its id be opened for a moment";
-}
-
-TEST(ResolveImagePath, AFullPathFromTheSnapshotIsTakenAsItStands)
-{
-    // Windows 95/98 give the full path in the snapshot itself; the id is
-    // then not asked about at all.
     PathBuffer out;
     ASSERT_TRUE(ResolveImagePath(0, "C:\\WINDOWS\\SYSTEM\\ .EXE", out));
     EXPECT_STREQ("C:\\WINDOWS\\SYSTEM\\ .EXE", out.data());
-}
-
-TEST(ResolveImagePath, APathThatDoesNotFitIsRefusedNotCutShort)
-{
     std::string longest = "C:\\" + std::string(296, 'a'); // 299 characters and the terminator
-    PathBuffer out;
     ASSERT_TRUE(ResolveImagePath(0, longest.c_str(), out));
     EXPECT_EQ(longest, out.data());
     out.fill('#');
