@@ -3,11 +3,6 @@
 
 namespace {
 
-std::wstring Wide(const std::string& text)
-{
-    return std::wstring(text.begin(), text.end());
-}
-
 void RemoveTree(const std::wstring& folder)
 {
     WIN32_FIND_DATAW found;

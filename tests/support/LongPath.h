@@ -6,13 +6,14 @@
 #include <windows.h>
 #include <string>
 
-// A path of these tests' own, which holds no character beyond ASCII.
+// Paths of these tests' own, which hold no character beyond ASCII.
 inline std::string Narrow(const std::wstring& path)
 {
-    std::string narrow;
-    for (wchar_t c : path)
-        narrow += static_cast<char>(c);
-    return narrow;
+    return std::string(path.begin(), path.end());
+}
+inline std::wstring Wide(const std::string& path)
+{
+    return std::wstring(path.begin(), path.end());
 }
 
 // A folder whose full path is `length` characters long, under `root`, a folder
