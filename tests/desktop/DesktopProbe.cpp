@@ -13,8 +13,9 @@
 //   text PREFIX       waits until the topic shown starts with PREFIX; prints it
 //   boxes             prints every dialog box of the engine or of Zorvane;
 //                     fails if there is one
-//   index             presses the Index button; prints its keywords, one a line
-//   choose KEYWORD    in the open index, chooses KEYWORD and OK
+//   index             opens the index (with the Index button) unless it is
+//                     open; prints its keywords, one a line
+//   choose KEYWORD    in the index, opened so, chooses KEYWORD and OK
 //   contexts NAME TITLE...
 //                     opens Zorvane.hlp of the build folder at each context
 //                     NAME in a hidden engine of its own, one after the other,
@@ -163,8 +164,11 @@ std::vector<std::string> Items(HWND list)
     return items;
 }
 
-int Index()
+// The list of the open index; the Index button is pressed when none is open.
+HWND OpenIndex()
 {
+    if (HWND list = IndexList())
+        return list;
     HWND help = WaitFor(HelpWindow);
     HWND button = WaitFor([&]() -> HWND {
         for (HWND b : help ? Windows("Button", help) : std::vector<HWND>()) {
@@ -175,18 +179,12 @@ int Index()
         }
         return nullptr;
     });
-    if (!button)
-        return 1;
-    PostMessageA(button, BM_CLICK, 0, 0);
-    std::vector<std::string> items = Items(WaitFor(IndexList));
-    for (const std::string& item : items)
-        std::printf("%s\n", item.c_str());
-    return items.empty() ? 1 : 0;
+    return button && PostMessageA(button, BM_CLICK, 0, 0) ? WaitFor(IndexList) : nullptr;
 }
 
 int Choose(const std::string& keyword)
 {
-    HWND list = WaitFor(IndexList);
+    HWND list = OpenIndex();
     std::vector<std::string> items = Items(list);
     auto found = std::find(items.begin(), items.end(), keyword);
     if (found == items.end())
@@ -291,8 +289,12 @@ int main(int argc, char** argv)
         }
         return boxes.empty() ? 0 : 1;
     }
-    if (what == "index")
-        return Index();
+    if (what == "index") {
+        std::vector<std::string> items = Items(OpenIndex());
+        for (const std::string& item : items)
+            std::printf("%s\n", item.c_str());
+        return items.empty() ? 1 : 0;
+    }
     if (what == "choose")
         return Choose(arg);
     if (what == "contexts")

@@ -14,7 +14,7 @@ fail() {
     import -window root "$SHOTS/$NAME-failure.png" 2>/dev/null || true
     exit 1
 }
-probe() { "$ZORVANE_WINE" "$PROBE" "$@" 2>/dev/null | tr -d '\r'; }
+probe() { "$ZORVANE_WINE" "$PROBE" "$@" </dev/null 2>/dev/null | tr -d '\r'; }
 cleanup() {
     probe close >/dev/null 2>&1 || true
     rm -rf "$WORK"

@@ -4,13 +4,13 @@
 # prefix. The probe reads back from the engine's windows the first topic,
 # which OCR must also read on the screen; the topic that the real pointer's
 # press on one of its jumps leads to; the index, which must hold every
-# keyword of the source; the last topic, chosen in the index, which must end
-# with the source's last paragraph; and every context name, each opened in an
-# engine of its own. The engine's trace (WINEDEBUG=+winhelp) must list every
-# topic and the copyright, and no complaint; no error box may appear. Wine
-# reports Windows XP to Zorvane.exe here, a system with a help engine: from
-# Vista on, Zorvane opens the page instead. The first topic's screenshot is
-# saved in screenshots/ of the build.
+# keyword of the source; the topics of two keywords, the last topic's ending
+# with the source's last paragraph; and every context name, each opened in
+# an engine of its own. The engine's trace (WINEDEBUG=+winhelp) must list every
+# topic, the title and the copyright, and no complaint; no error box may
+# appear. Wine reports Windows XP to Zorvane.exe here, a system with a help
+# engine: from Vista on, Zorvane opens the page instead. The first topic's
+# screenshot is saved in screenshots/ of the build.
 set -euo pipefail
 
 BUILD=${1:?usage: check.sh BUILD_FOLDER HELP_SOURCE}
@@ -54,6 +54,8 @@ read -r jx jy _ < <(grep -i ' Troubleshooting$' "$WORK/contents.words" | head -n
     fail "no jump \"Troubleshooting\" on the first topic"
 xdotool mousemove "$jx" "$jy" click 1
 text=$(probe text "Troubleshooting") || fail "the jump did not lead to Troubleshooting: $text"
+grep -qF "must lie in the same folder as Zorvane.exe" <<<"$text" ||
+    fail "Troubleshooting lacks its text; the engine shows: $text"
 echo "the jump at $jx,$jy led to Troubleshooting"
 
 # 3. The index holds every keyword of the source, and no other.
@@ -62,16 +64,21 @@ diff <(sort -f "$WORK/keywords") <(sort -f "$WORK/index") >"$WORK/index.diff" ||
     fail "the index differs from the source's keywords (< source, > index): $(cat "$WORK/index.diff")"
 echo "index: $(wc -l <"$WORK/index") keywords"
 
-# 4. The first keyword of the last topic leads to it, and it ends with the
-# last paragraph, which a reader that stops early in the topic chain loses.
+# 4. Keywords of the index lead to their topics, whole: the last topic's
+# first keyword to it, ending with the last paragraph, which a reader that
+# stops early in the topic chain loses.
 last_title=$(tail -n1 "$WORK/topics" | cut -f2)
 last_keyword=$(grep '^\.keywords ' "$SOURCE" | tail -n1 | sed 's/^\.keywords *//; s/ *;.*//')
-probe choose "$last_keyword" || fail "the keyword \"$last_keyword\" could not be chosen"
-text=$(probe text "$last_title") || fail "\"$last_keyword\" did not lead to \"$last_title\": $text"
-grep -qF -- "$last_paragraph" <<<"$text" ||
-    fail "the last topic lacks its last paragraph \"$last_paragraph\"; the engine shows: $text"
-no_boxes "choosing a keyword"
-echo "the last topic ends with: $last_paragraph"
+while IFS='|' read -r keyword title words; do
+    probe choose "$keyword" || fail "the keyword \"$keyword\" could not be chosen"
+    text=$(probe text "$title") || fail "\"$keyword\" did not lead to \"$title\": $text"
+    grep -qF -- "$words" <<<"$text" || fail "\"$title\" lacks \"$words\"; the engine shows: $text"
+    echo "the keyword \"$keyword\" led to \"$title\", with \"$words\""
+done <<EOF
+restore|I answered Yes by mistake|Rename the copy to the original file name
+$last_keyword|$last_title|$last_paragraph
+EOF
+no_boxes "choosing keywords"
 
 # 5. Every context name, each in an engine of its own, shows its topic.
 mapfile -t pairs < <(tr '\t' '\n' <"$WORK/topics")
@@ -79,8 +86,8 @@ WINEDEBUG=+winhelp "$ZORVANE_WINE" "$PROBE" contexts "${pairs[@]}" >"$WORK/conte
     fail "an engine opened at a context name did not show its topic: $(tr -d '\r' <"$WORK/contexts.out")"
 echo "all $(wc -l <"$WORK/topics") context names show their topics"
 
-# 6. The engine read every topic, in order and no other, and the copyright,
-# and complained of nothing, here or in the engines of the context names.
+# 6. The engine read every topic, in order and no other, the title and the
+# copyright, and complained of nothing, here or in the context names' engines.
 # Passed over: the WoW64 Wine's word at the start of every 32-bit program,
 # that its mode is experimental and it has no Vulkan, and the engine's word
 # on the empty link that ends the topic chain, where readers that follow the
@@ -88,10 +95,12 @@ echo "all $(wc -l <"$WORK/topics") context names show their topics"
 sed -n 's/.*Added page\[[0-9]*\]: title="\(.*\)" \w* << \w* >>.*/\1/p' "$WORK/trace" |
     diff - <(cut -f2 "$WORK/topics") >"$WORK/pages.diff" ||
     fail "the engine read other topics (> source, < engine): $(cat "$WORK/pages.diff")"
-copyright=$(sed -n 's/^\.copyright //p' "$SOURCE")
-grep -qF "Copyright: \"$copyright\"" "$WORK/trace" || fail "the engine did not read the copyright \"$copyright\""
+for record in title copyright; do
+    value=$(sed -n "s/^\.$record //p" "$SOURCE")
+    grep -qF "${record^}: \"$value\"" "$WORK/trace" || fail "the engine did not read the $record \"$value\""
+done
 complaints=$(grep -hE ':err:|not found in file|Unknown' "$WORK/trace" "$WORK/contexts" |
     grep -vE 'init_peb starting .* in experimental wow64 mode$|vulkan_init_once Failed to load libvulkan|:err:winhelp:\w+ buf\[0x14\] = 0$') &&
     fail "the engine complained: $complaints"
-echo "the engine read $(wc -l <"$WORK/topics") topics and the copyright, without complaint"
+echo "the engine read $(wc -l <"$WORK/topics") topics, the title and the copyright, without complaint"
 echo "screenshot: $SHOTS/help-contents.png"
