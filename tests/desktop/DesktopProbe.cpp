@@ -143,24 +143,21 @@ HWND IndexList()
     return nullptr;
 }
 
-// An item of another process's list box. Asked for in wide characters: the
+// The items of another process's list box. Asked for in wide characters: the
 // narrow form is not translated between processes.
-std::string ItemOf(HWND list, int i)
-{
-    wchar_t wide[256] = L"";
-    char narrow[256] = "";
-    if (SendMessageW(list, LB_GETTEXTLEN, static_cast<WPARAM>(i), 0) < 255) {
-        SendMessageW(list, LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(wide));
-        WideCharToMultiByte(CP_ACP, 0, wide, -1, narrow, sizeof narrow, nullptr, nullptr);
-    }
-    return narrow;
-}
-
 std::vector<std::string> Items(HWND list)
 {
     std::vector<std::string> items;
-    for (int i = 0, count = static_cast<int>(SendMessageA(list, LB_GETCOUNT, 0, 0)); i < count; ++i)
-        items.push_back(ItemOf(list, i));
+    auto count = static_cast<WPARAM>(SendMessageW(list, LB_GETCOUNT, 0, 0));
+    for (WPARAM i = 0; i < count; ++i) {
+        wchar_t wide[256] = L"";
+        char narrow[256] = "";
+        if (SendMessageW(list, LB_GETTEXTLEN, i, 0) < 255) {
+            SendMessageW(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(wide));
+            WideCharToMultiByte(CP_ACP, 0, wide, -1, narrow, sizeof narrow, nullptr, nullptr);
+        }
+        items.push_back(narrow);
+    }
     return items;
 }
 
