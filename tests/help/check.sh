@@ -86,15 +86,16 @@ WINEDEBUG=+winhelp "$ZORVANE_WINE" "$PROBE" contexts "${pairs[@]}" >"$WORK/conte
     fail "an engine opened at a context name did not show its topic: $(tr -d '\r' <"$WORK/contexts.out")"
 echo "all $(wc -l <"$WORK/topics") context names show their topics"
 
-# 6. The engine read every topic, in order and no other, the title and the
-# copyright, and complained of nothing, here or in the context names' engines.
+# 6. The engine read every topic, numbered in order, and no other, the title
+# and the copyright, and complained of nothing, here or in the context names'
+# engines.
 # Passed over: the WoW64 Wine's word at the start of every 32-bit program,
 # that its mode is experimental and it has no Vulkan, and the engine's word
 # on the empty link that ends the topic chain, where readers that follow the
 # published format stop: being of no kind that it knows, it adds nothing.
-sed -n 's/.*Added page\[[0-9]*\]: title="\(.*\)" \w* << \w* >>.*/\1/p' "$WORK/trace" |
-    diff - <(cut -f2 "$WORK/topics") >"$WORK/pages.diff" ||
-    fail "the engine read other topics (> source, < engine): $(cat "$WORK/pages.diff")"
+sed -n 's/.*Added page\[\([0-9]*\)\]: title="\(.*\)" \w* << \w* >>.*/\1\t\2/p' "$WORK/trace" |
+    diff - <(cut -f2 "$WORK/topics" | nl -v0 -w1 -s$'\t') >"$WORK/pages.diff" ||
+    fail "the engine read other topics, or numbered otherwise (< engine, > source): $(cat "$WORK/pages.diff")"
 for record in title copyright; do
     value=$(sed -n "s/^\.$record //p" "$SOURCE")
     grep -qF "${record^}: \"$value\"" "$WORK/trace" || fail "the engine did not read the $record \"$value\""
