@@ -234,7 +234,7 @@ TEST_F(Commands, ExitOrUninstallAnsweredNoOrCancelOrClosedChangesNothingAndExitA
     for (auto [command, question] : {std::pair{IDM_EXIT, ExitQuestion}, {IDM_UNINSTALL, UninstallQuestion}}) {
         for (int answer : {IDNO, IDCANCEL, 0}) {
             AnswerQuestion(w, command, question, answer);
-            EXPECT_TRUE(StillRunning()) << "answer " << answer << " must not end the program";
+            ASSERT_TRUE(StillRunning()) << "answer " << answer << " must not end the program";
             EXPECT_TRUE(TrayIconShown(w));
             EXPECT_EQ(entry.bytes, AutostartEntry().bytes);
             EXPECT_EQ(std::string("0\0", 2), EnhancedValue().bytes);

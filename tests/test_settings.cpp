@@ -71,9 +71,8 @@ TEST_F(SettingsStore, OnlyAFirstByteOfCharacterOneReadsAsOnAndTheUsersValueComes
     };
     for (const auto& c : cases) {
         TearDown();
-        if (c.root == HKEY_CURRENT_USER) {
-            ASSERT_TRUE(StoreText(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey, "Enhanced", "0"));
-        }
+        ASSERT_TRUE(c.root != HKEY_CURRENT_USER ||
+                    StoreText(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey, "Enhanced", "0"));
         EXPECT_EQ(c.expected, LoadWith(c.type, c.data.data(), static_cast<DWORD>(c.data.size()), c.root))
             << (c.root == HKEY_CURRENT_USER ? "the user's " : "") << "type " << c.type << ", "
             << c.data.size() << " bytes \"" << c.data << "\"";
