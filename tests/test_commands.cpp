@@ -9,6 +9,7 @@
 #include "LongPath.h"
 #include "Notices.h"
 #include "Registry.h"
+#include "ScanTest.h"
 #include "TrayIcon.h"
 #include "Wait.h"
 #include "Zorvane.h"
@@ -36,13 +37,13 @@ constexpr char SettingLeft[] =
 constexpr char KeptSettingsSubkey[] = "Software\\Quillane\\Zorvane\\Kept";
 constexpr char HelpMissing[] = "ERROR: helpfile Zorvane.hlp unavailable";
 constexpr char PageMissing[] = "ERROR: helpfile Zorvane.htm unavailable";
+constexpr char PageNotOpened[] =
+    "ERROR: helpfile Zorvane.htm could not be opened. It can be read in any web browser:\n\n";
 
 void Choose(HWND window, WPARAM command)
 {
     PostMessageA(window, WM_COMMAND, command, 0);
 }
-
-void WriteFile(const std::string& path, const std::string& text) { SetFileText(path, &text); }
 
 // A folder of the test's own under C:\, removed with what it holds.
 class Folder {
@@ -79,49 +80,33 @@ struct TextSearch {
 BOOL CALLBACK CollectText(HWND window, LPARAM search)
 {
     auto* s = reinterpret_cast<TextSearch*>(search);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    if (pid != s->process || !IsWindowVisible(window))
+        return TRUE;
     char text[512] = "";
     GetWindowTextA(window, text, sizeof text);
     s->texts += std::string(text) + "\n";
-    return TRUE;
-}
-
-BOOL CALLBACK CollectProcessText(HWND window, LPARAM search)
-{
-    auto* s = reinterpret_cast<TextSearch*>(search);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(window, &pid);
-    if (pid == s->process && IsWindowVisible(window)) {
-        CollectText(window, search);
+    // EnumWindows gives the top-level windows; their children come from here.
+    if (GetAncestor(window, GA_PARENT) == GetDesktopWindow())
         EnumChildWindows(window, CollectText, search);
-    }
     return TRUE;
 }
 
 std::string VisibleTextsOf(DWORD process)
 {
     TextSearch search{process, ""};
-    EnumWindows(CollectProcessText, reinterpret_cast<LPARAM>(&search));
+    EnumWindows(CollectText, reinterpret_cast<LPARAM>(&search));
     return search.texts;
-}
-
-std::string Lower(std::string text)
-{
-    CharLowerA(text.data());
-    return text;
 }
 
 // The Windows version that Wine reports to every Zorvane.exe while the object
 // lives: "winxp" has a help engine, "win10" has none.
-constexpr char ZorvaneAppDefaults[] = "Software\\Wine\\AppDefaults\\Zorvane.exe";
-class WindowsVersionOfZorvane {
-public:
+struct WindowsVersionOfZorvane : TestValues {
     explicit WindowsVersionOfZorvane(const char* version)
     {
-        values_.Write(HKEY_CURRENT_USER, ZorvaneAppDefaults, "Version", version);
+        Write(HKEY_CURRENT_USER, "Software\\Wine\\AppDefaults\\Zorvane.exe", "Version", version);
     }
-
-private:
-    TestValues values_;
 };
 
 // A stand-in browser, tests/fixtures/Opener.cpp, is what the shell starts to
@@ -143,19 +128,10 @@ public:
             RemoveKey(HKEY_CLASSES_ROOT, key);
     }
     // The command line the stand-in was started with, once it has written it.
-    std::string Opened(DWORD limitMs)
+    std::string Opened()
     {
         std::string line;
-        WaitUntil([&] {
-            HANDLE file = CreateFileA(record_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                      OPEN_EXISTING, 0, nullptr);
-            char text[1024] = "";
-            DWORD got = 0;
-            ReadFile(file, text, sizeof text - 1, &got, nullptr);
-            CloseHandle(file);
-            line.assign(text, got);
-            return Lower(line).find("zorvane.htm") != std::string::npos;
-        }, limitMs);
+        WaitUntil([&] { return Contains(line = Upper(FileBytes(record_)), "ZORVANE.HTM"); }, Patience);
         return line;
     }
 
@@ -168,18 +144,14 @@ class Commands : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        CloseAllZorvanes();
-        RemoveKey(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey);
-        RemoveKey(HKEY_CURRENT_USER, ZorvaneSettingsKey);
         helpEnginesBefore_ = ProcessesNamed("winhlp32.exe");
+        TearDown();
     }
     void TearDown() override
     {
         // The help engine first: a program that handed it a file waits for it.
-        for (DWORD id : ProcessesNamed("winhlp32.exe"))
-            if (std::find(helpEnginesBefore_.begin(), helpEnginesBefore_.end(), id) ==
-                helpEnginesBefore_.end())
-                EndProcess(id);
+        for (DWORD id : NewHelpEngines())
+            EndProcess(id);
         CloseAllZorvanes();
         RemoveKey(HKEY_LOCAL_MACHINE, KeptSettingsSubkey);
         RemoveKey(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey);
@@ -210,15 +182,35 @@ protected:
         EXPECT_EQ("Cancel Yes No", seen.buttons);
         EXPECT_EQ(w, seen.owner);
     }
-    // A copy in `folder` with a help page beside it, started.
-    HWND StartBesidePage(const Folder& folder, const char* page)
+    // A copy in `folder` with only `help` beside it, if anything, started
+    // from a current folder that holds no help.
+    HWND StartBeside(const Folder& folder, const char* help)
     {
-        if (!CopyFileA(ZorvaneExe().c_str(), (folder / "Zorvane.exe").c_str(), FALSE))
+        std::string const text = "not real help: the program only hands it on", exe = folder / "Zorvane.exe";
+        for (const char* name : {"Zorvane.hlp", "Zorvane.htm"})
+            SetFileText(folder / name, help && lstrcmpA(help, name) == 0 ? &text : nullptr);
+        if (!FileExists(exe) && !CopyFileA(ZorvaneExe().c_str(), exe.c_str(), FALSE))
             return nullptr;
-        WriteFile(folder / "Zorvane.htm", page);
-        return Start(folder / "Zorvane.exe");
+        char current[MAX_PATH];
+        GetCurrentDirectoryA(sizeof current, current);
+        SetCurrentDirectoryA("C:\\windows");
+        HWND w = Start(exe);
+        SetCurrentDirectoryA(current);
+        return w;
     }
-    bool Ended(DWORD* code) { return z_.WaitForExit(Patience, code); }
+    std::vector<DWORD> NewHelpEngines() const
+    {
+        std::vector<DWORD> engines = ProcessesNamed("winhlp32.exe");
+        std::erase_if(engines, [&](DWORD id) { return std::ranges::count(helpEnginesBefore_, id) != 0; });
+        return engines;
+    }
+    // The exit code once the program has ended, STILL_ACTIVE if it does not.
+    DWORD ExitCode()
+    {
+        DWORD code = STILL_ACTIVE;
+        z_.WaitForExit(Patience, &code);
+        return code;
+    }
     // An answer that ends the program starts its end at once, and Wine takes
     // a quitting process down in well under a second: so a program still
     // there two seconds later was not ended by the answer. An end that does
@@ -230,7 +222,9 @@ protected:
     std::vector<DWORD> helpEnginesBefore_;
 };
 
-TEST_F(Commands, ExitOrUninstallAnsweredNoOrCancelOrClosedChangesNothing)
+// Only a Yes ends the program, with code 0, and Exit leaves the autostart
+// entry, so that the program starts again at the next logon.
+TEST_F(Commands, ExitOrUninstallAnsweredNoOrCancelOrClosedChangesNothingAndExitAnsweredYesEnds)
 {
     ASSERT_TRUE(StoreText(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey, "Enhanced", "0"));
     HWND w = Start();
@@ -240,25 +234,14 @@ TEST_F(Commands, ExitOrUninstallAnsweredNoOrCancelOrClosedChangesNothing)
     for (auto [command, question] : {std::pair{IDM_EXIT, ExitQuestion}, {IDM_UNINSTALL, UninstallQuestion}}) {
         for (int answer : {IDNO, IDCANCEL, 0}) {
             AnswerQuestion(w, command, question, answer);
-            EXPECT_TRUE(StillRunning()) << "answer " << answer << " must not end the program";
+            ASSERT_TRUE(StillRunning()) << "answer " << answer << " must not end the program";
             EXPECT_TRUE(TrayIconShown(w));
             EXPECT_EQ(entry.bytes, AutostartEntry().bytes);
             EXPECT_EQ(std::string("0\0", 2), EnhancedValue().bytes);
         }
     }
-}
-
-TEST_F(Commands, ExitAnsweredYesEndsWithCodeZeroAndKeepsTheAutostartEntry)
-{
-    HWND w = Start();
-    ASSERT_NE(nullptr, w) << "the program did not come up with its window, icon and start-up entry";
-    StoredValue entry = AutostartEntry();
-    ASSERT_TRUE(entry.present);
-    Choose(w, IDM_EXIT);
-    EXPECT_TRUE(AnswerNotice(IDYES).shown);
-    DWORD code = 99;
-    ASSERT_TRUE(Ended(&code)) << "Yes must end the program";
-    EXPECT_EQ(0u, code);
+    AnswerQuestion(w, IDM_EXIT, ExitQuestion, IDYES);
+    EXPECT_EQ(0u, ExitCode()) << "Yes must end the program";
     EXPECT_FALSE(TrayIconShown(w));
     EXPECT_EQ(entry.bytes, AutostartEntry().bytes) << "Exit must leave the autostart entry";
 }
@@ -287,9 +270,10 @@ TEST_F(Commands, UninstallAnsweredYesRemovesWhatItCanSaysWhatStaysAndEnds)
         ASSERT_TRUE(StoreText(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey, "Enhanced", "0"));
         // Wine deletes a key whatever its access list says, but never one
         // with a subkey: the subkey keeps it, as the list would on Windows.
-        if (settingKept) {
-            ASSERT_TRUE(StoreText(HKEY_LOCAL_MACHINE, KeptSettingsSubkey, "", ""));
-        }
+        ASSERT_TRUE(!settingKept || StoreText(HKEY_LOCAL_MACHINE, KeptSettingsSubkey, "", ""));
+        // An entry left by the row before would let the start seem done
+        // before its own write, which could then follow the removal below.
+        RemoveValue(HKEY_LOCAL_MACHINE, RunKeyPath, "Zorvane");
         HWND w = Start();
         ASSERT_NE(nullptr, w) << "the program did not come up with its window, icon and start-up entry";
         if (!entry)
@@ -297,20 +281,13 @@ TEST_F(Commands, UninstallAnsweredYesRemovesWhatItCanSaysWhatStaysAndEnds)
         ASSERT_TRUE(StoreText(HKEY_CURRENT_USER, RunKeyPath, "Zorvane", ZorvaneExe()));
         ASSERT_TRUE(StoreText(HKEY_CURRENT_USER, ZorvaneSettingsKey, "Enhanced", "0"));
         std::optional<ReadOnlyKey> locked, userLocked;
-        if (runReadOnly) {
-            ASSERT_TRUE(locked.emplace(HKEY_LOCAL_MACHINE, RunKeyPath).Locked());
-        }
-        if (userReadOnly) {
-            ASSERT_TRUE(userLocked.emplace(HKEY_CURRENT_USER, RunKeyPath).Locked());
-        }
+        ASSERT_TRUE(!runReadOnly || locked.emplace(HKEY_LOCAL_MACHINE, RunKeyPath).Locked());
+        ASSERT_TRUE(!userReadOnly || userLocked.emplace(HKEY_CURRENT_USER, RunKeyPath).Locked());
         Choose(w, IDM_UNINSTALL);
         EXPECT_EQ(UninstallQuestion, AnswerNotice(IDYES).text);
         WaitUntil([&] { return NoticeAppears(0) || !z_.Running(); }, Patience);
-        Notice seen = AnswerNotice(IDOK, 0);
-        EXPECT_EQ(notice, seen.text);
-        DWORD code = 99;
-        ASSERT_TRUE(Ended(&code)) << "the program must close, whatever stays";
-        EXPECT_EQ(0u, code);
+        EXPECT_EQ(notice, AnswerNotice(IDOK, 0).text);
+        ASSERT_EQ(0u, ExitCode()) << "the program must close, whatever stays";
         EXPECT_FALSE(TrayIconShown(w));
         EXPECT_EQ(entry && runReadOnly, AutostartEntry().present);
         EXPECT_EQ(settingKept, EnhancedValue().present);
@@ -328,37 +305,26 @@ TEST_F(Commands, HelpOpensTheFileBesideTheExecutableFromAnyCurrentFolder)
 {
     WindowsVersionOfZorvane xp("winxp");
     Folder folder("C:\\Zorvane Help Test");
-    ASSERT_TRUE(CopyFileA(ZorvaneExe().c_str(), (folder / "Zorvane.exe").c_str(), FALSE));
-    WriteFile(folder / "Zorvane.hlp", "not a real help file: the engine is only asked to open it");
-    char current[MAX_PATH];
-    GetCurrentDirectoryA(sizeof current, current);
-    SetCurrentDirectoryA("C:\\windows"); // the copy starts in a folder without the file
-    HWND w = Start(folder / "Zorvane.exe");
-    SetCurrentDirectoryA(current);
+    HWND w = StartBeside(folder, "Zorvane.hlp");
     ASSERT_NE(nullptr, w) << "the program did not come up with its window, icon and start-up entry";
 
     Choose(w, IDM_HELP);
-    DWORD engine = 0;
-    WaitUntil([&] {
-        for (DWORD id : ProcessesNamed("winhlp32.exe"))
-            if (std::find(helpEnginesBefore_.begin(), helpEnginesBefore_.end(), id) ==
-                helpEnginesBefore_.end())
-                engine = id;
-        return engine != 0;
-    }, Patience);
-    ASSERT_NE(0u, engine) << "the help engine was not started";
+    std::vector<DWORD> engines;
+    ASSERT_TRUE(WaitUntil([&] { return !(engines = NewHelpEngines()).empty(); }, Patience))
+        << "the help engine was not started";
     EXPECT_FALSE(NoticeAppears(500)) << "no error notice when the help file is there";
     if (RunningOnWine()) {
         // Wine's help engine reads the file at once and complains about our
         // stand-in, naming the path it was given: proof of which file it was.
         std::string texts;
-        WaitUntil([&] {
-            texts = Lower(VisibleTextsOf(engine));
-            return texts.find("zorvane.hlp") != std::string::npos;
-        }, Patience);
-        EXPECT_NE(std::string::npos, texts.find(Lower(folder / "Zorvane.hlp")))
+        WaitUntil([&] { return Contains(texts = Upper(VisibleTextsOf(engines.back())), "ZORVANE.HLP"); },
+                  Patience);
+        EXPECT_TRUE(Contains(texts, Upper(folder / "Zorvane.hlp")))
             << "the help engine must be given the file beside the executable; it shows:\n" << texts;
     }
+    // Before the folder goes: the program waits for the engine to close.
+    for (DWORD id : engines)
+        EndProcess(id);
 }
 
 TEST_F(Commands, HelpFromVistaOnOpensThePageBesideTheExecutableInTheBrowser)
@@ -366,65 +332,44 @@ TEST_F(Commands, HelpFromVistaOnOpensThePageBesideTheExecutableInTheBrowser)
     WindowsVersionOfZorvane win10("win10");
     PageOpener browser;
     Folder folder("C:\\Zorvane Help Page");
-    HWND w = StartBesidePage(folder, "<html>the browser is only asked to open it</html>");
+    HWND w = StartBeside(folder, "Zorvane.htm");
     ASSERT_NE(nullptr, w);
 
     Choose(w, IDM_HELP);
-    std::string opened = Lower(browser.Opened(Patience));
-    EXPECT_NE(std::string::npos, opened.find(Lower(folder / "Zorvane.htm")))
+    std::string opened = browser.Opened();
+    EXPECT_TRUE(Contains(opened, Upper(folder / "Zorvane.htm")))
         << "the browser must be given the page beside the executable; it was started with: "
         << opened;
     EXPECT_FALSE(NoticeAppears(0)) << "no error notice when the page is there";
-    EXPECT_EQ(helpEnginesBefore_, ProcessesNamed("winhlp32.exe")) << "no help engine is started";
-}
-
-// A page that is there but that no program opens: the shell says so by its
-// answer alone, and the user is told where the page lies.
-TEST_F(Commands, HelpPageThatNothingOpensIsReportedWithItsPath)
-{
-    WindowsVersionOfZorvane win10("win10");
-    KeptValue association(HKEY_CLASSES_ROOT, ".htm", "");
-    ASSERT_TRUE(StoreText(HKEY_CLASSES_ROOT, ".htm", "", "ZorvaneTest.NoOpener"));
-    Folder folder("C:\\Zorvane Unopened Page");
-    HWND w = StartBesidePage(folder, "<html>nothing is set to open this</html>");
-    ASSERT_NE(nullptr, w);
-
-    Choose(w, IDM_HELP);
-    Notice seen = AnswerNotice(IDOK);
-    ASSERT_TRUE(seen.shown) << "a page that could not be opened must not fail in silence";
-    EXPECT_EQ("ERROR: helpfile Zorvane.htm could not be opened. It can be read in any web "
-              "browser:\n\n" + folder / "Zorvane.htm",
-              seen.text);
-    EXPECT_EQ("OK", seen.buttons);
-    EXPECT_TRUE(StillRunning());
+    EXPECT_TRUE(NewHelpEngines().empty()) << "no help engine is started";
 }
 
 // Each kind of system looks for its own file only: the page does not stand
 // in for the help file where there is an engine, nor the other way round.
 // The build puts the real help beside Zorvane.exe; a copy elsewhere has none.
-TEST_F(Commands, HelpReportsTheFileMissingThatTheSystemNeeds)
+// A page that is there but that no program opens: the shell says so by its
+// answer alone, and the user is told where the page lies.
+TEST_F(Commands, HelpReportsTheFileMissingThatTheSystemNeedsAndAPageThatNothingOpens)
 {
+    KeptValue association(HKEY_CLASSES_ROOT, ".htm", "");
+    ASSERT_TRUE(StoreText(HKEY_CLASSES_ROOT, ".htm", "", "ZorvaneTest.NoOpener"));
     Folder folder("C:\\Zorvane Other Help");
-    ASSERT_TRUE(CopyFileA(ZorvaneExe().c_str(), (folder / "Zorvane.exe").c_str(), FALSE));
     struct Case {
         const char* version;
         const char* present;
-        const char* missing;
+        std::string notice;
     };
-    for (auto [version, present, missing] : {Case{"winxp", nullptr, HelpMissing},
-                                              {"winxp", "Zorvane.htm", HelpMissing},
-                                              {"vista", "Zorvane.hlp", PageMissing},
-                                              {"win10", "Zorvane.hlp", PageMissing}}) {
+    for (const auto& [version, present, notice] :
+         {Case{"winxp", nullptr, HelpMissing}, {"winxp", "Zorvane.htm", HelpMissing},
+          {"vista", "Zorvane.hlp", PageMissing}, {"win10", "Zorvane.hlp", PageMissing},
+          {"win10", "Zorvane.htm", PageNotOpened + folder / "Zorvane.htm"}}) {
+        SCOPED_TRACE(testing::Message() << version << " with only " << (present ? present : "nothing"));
         WindowsVersionOfZorvane chosen(version);
-        DeleteFileA((folder / "Zorvane.htm").c_str());
-        DeleteFileA((folder / "Zorvane.hlp").c_str());
-        if (present)
-            WriteFile(folder / present, "help for the other kind of system");
-        HWND w = Start(folder / "Zorvane.exe");
+        HWND w = StartBeside(folder, present);
         ASSERT_NE(nullptr, w);
         Choose(w, IDM_HELP);
         Notice seen = AnswerNotice(IDOK);
-        EXPECT_EQ(missing, seen.text) << version << " with only " << (present ? present : "nothing");
+        EXPECT_EQ(notice, seen.text);
         EXPECT_EQ("OK", seen.buttons);
         EXPECT_EQ(w, seen.owner);
         EXPECT_TRUE(StillRunning());
@@ -517,10 +462,10 @@ TEST_F(Commands, OtherIdentifiersDoNothing)
 
 class HelpFile : public ::testing::Test {
 protected:
-    void SetUp() override { WriteFile(folder_ / "Zorvane.hlp", "?_"); }
+    void SetUp() override { SetFileText(file_, &text_); }
 
     Folder folder_{"C:\\Zorvane Help File"};
-    std::string file_ = folder_ / "Zorvane.hlp";
+    std::string file_ = folder_ / "Zorvane.hlp", text_ = "?_";
 };
 
 // Quotes and blanks around the path are ignored, inner ones are not; byte

@@ -1,6 +1,7 @@
 // The enhanced-scanning setting and the autostart entry, run in the test
 // process against the prefix's real HKEY_LOCAL_MACHINE.
 #include <gtest/gtest.h>
+#include "Fixtures.h"
 #include "LongPath.h"
 #include "Registry.h"
 #include "Zorvane.h"
@@ -70,9 +71,8 @@ TEST_F(SettingsStore, OnlyAFirstByteOfCharacterOneReadsAsOnAndTheUsersValueComes
     };
     for (const auto& c : cases) {
         TearDown();
-        if (c.root == HKEY_CURRENT_USER) {
-            ASSERT_TRUE(StoreText(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey, "Enhanced", "0"));
-        }
+        ASSERT_TRUE(c.root != HKEY_CURRENT_USER ||
+                    StoreText(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey, "Enhanced", "0"));
         EXPECT_EQ(c.expected, LoadWith(c.type, c.data.data(), static_cast<DWORD>(c.data.size()), c.root))
             << (c.root == HKEY_CURRENT_USER ? "the user's " : "") << "type " << c.type << ", "
             << c.data.size() << " bytes \"" << c.data << "\"";
@@ -81,12 +81,14 @@ TEST_F(SettingsStore, OnlyAFirstByteOfCharacterOneReadsAsOnAndTheUsersValueComes
 
 // A user who may not change the machine: the key cannot be opened for
 // writing. (Wine would create a missing key under a read-only parent, so the
-// key is there, with or without a choice in it.) The user's choice outlives a
-// restart, and a later one that the machine's key takes, as an
-// administrator's, is not hidden from that user by the old copy.
+// key is there, with or without a choice in it.) The switch still flips, and
+// says nothing. The user's choice outlives a restart, and a later one that
+// the machine's key takes, as an administrator's, is not hidden from that
+// user by the old copy.
 TEST_F(SettingsStore, AChoiceTheMachineRefusesIsKeptForTheUserUntilTheMachineTakesOne)
 {
     for (bool machineHasOne : {false, true}) {
+        SCOPED_TRACE(testing::Message() << "machine's choice present: " << machineHasOne);
         ASSERT_TRUE(StoreText(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey, "Enhanced", "1"));
         if (!machineHasOne)
             RemoveValue(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey, "Enhanced");
@@ -94,38 +96,35 @@ TEST_F(SettingsStore, AChoiceTheMachineRefusesIsKeptForTheUserUntilTheMachineTak
             ReadOnlyKey locked(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey);
             ASSERT_TRUE(locked.Locked());
             EnhancedScanning = 1;
+            NoticeRecorder notices;
             OnCommand(nullptr, WM_COMMAND, IDM_ENHANCED, 0);
+            EXPECT_TRUE(notices.Stop().empty()) << "a setting that cannot be stored is not reported";
+            EXPECT_EQ(0, EnhancedScanning) << "the switch still changes the value in memory";
+            EXPECT_EQ(machineHasOne ? std::string("1\0", 2) : "", EnhancedValue().bytes);
             LoadSettings(); // closed and started again
-            EXPECT_EQ(0, EnhancedScanning) << "machine's choice present: " << machineHasOne;
+            EXPECT_EQ(0, EnhancedScanning);
         }
         OnCommand(nullptr, WM_COMMAND, IDM_ENHANCED, 0); // as an administrator
         LoadSettings();
-        EXPECT_EQ(1, EnhancedScanning) << "machine's choice present: " << machineHasOne;
+        EXPECT_EQ(1, EnhancedScanning);
     }
 }
 
-TEST_F(SettingsStore, SwitchingTwiceStoresZeroThenOneTwoBytesEach)
+// The switch creates the key and the value; what is stored is always one
+// character and its terminator, also over a longer value.
+TEST_F(SettingsStore, SwitchingTwiceStoresZeroThenOneAndSavingAnyNonzeroStoresOneTwoBytesEach)
 {
     EnhancedScanning = 1;
-    OnCommand(nullptr, WM_COMMAND, IDM_ENHANCED, 0);
-    EXPECT_EQ(0, EnhancedScanning);
-    StoredValue first = EnhancedValue();
-    ASSERT_TRUE(first.present) << "the switch must create the key and the value";
-    EXPECT_EQ(static_cast<DWORD>(REG_SZ), first.type);
-    EXPECT_EQ(std::string("0\0", 2), first.bytes);
-
-    OnCommand(nullptr, WM_COMMAND, IDM_ENHANCED, 0);
-    EXPECT_EQ(1, EnhancedScanning);
-    StoredValue second = EnhancedValue();
-    EXPECT_EQ(static_cast<DWORD>(REG_SZ), second.type);
-    EXPECT_EQ(std::string("1\0", 2), second.bytes);
-
+    for (int now : {0, 1}) {
+        OnCommand(nullptr, WM_COMMAND, IDM_ENHANCED, 0);
+        EXPECT_EQ(now, EnhancedScanning);
+        StoredValue stored = EnhancedValue();
+        EXPECT_EQ(static_cast<DWORD>(REG_SZ), stored.type);
+        EXPECT_EQ(std::to_string(now) + '\0', stored.bytes);
+    }
     LoadSettings();
     EXPECT_EQ(1, EnhancedScanning) << "what was stored must read back";
-}
 
-TEST_F(SettingsStore, SavingOverwritesALongerValueWithTwoBytes)
-{
     ASSERT_TRUE(StoreText(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey, "Enhanced", "1 and more"));
     SaveEnhancedSetting(5);
     EXPECT_EQ(std::string("1\0", 2), EnhancedValue().bytes) << "any nonzero argument stores 1";
@@ -160,21 +159,25 @@ TEST_F(Autostart, OnWritesTheModulePathWithItsTerminatorAndLeavesTheSettingsAlon
     EXPECT_EQ(TestProgramPath() + '\0', AutostartEntry().bytes) << "an older entry is overwritten";
 }
 
+// Also without an entry to remove.
 TEST_F(Autostart, OffRemovesTheEntryAndBothSettingsKeysButNotTheCompanyKeys)
 {
-    SetAutostart(1);
-    ASSERT_TRUE(StoreText(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey, "Enhanced", "0"));
-    ASSERT_TRUE(StoreText(HKEY_CURRENT_USER, ZorvaneSettingsKey, "Enhanced", "0"));
-    ASSERT_TRUE(StoreText(HKEY_LOCAL_MACHINE, RunKeyPath, "Another", "other.exe"));
-    EXPECT_EQ(0u, SetAutostart(0)) << "everything was removed";
-    EXPECT_FALSE(AutostartEntry().present);
-    for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
-        EXPECT_FALSE(KeyExists(root, ZorvaneSettingsKey));
-        EXPECT_TRUE(KeyExists(root, QuillaneKey)) << "Software\\Quillane must stay";
+    for (bool entry : {true, false}) {
+        SCOPED_TRACE(entry ? "with the entry" : "without an entry");
+        SetAutostart(entry ? 1 : 0);
+        ASSERT_TRUE(StoreText(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey, "Enhanced", "0"));
+        ASSERT_TRUE(StoreText(HKEY_CURRENT_USER, ZorvaneSettingsKey, "Enhanced", "0"));
+        ASSERT_TRUE(StoreText(HKEY_LOCAL_MACHINE, RunKeyPath, "Another", "other.exe"));
+        EXPECT_EQ(0u, SetAutostart(0)) << "everything was removed";
+        EXPECT_FALSE(AutostartEntry().present);
+        for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
+            EXPECT_FALSE(KeyExists(root, ZorvaneSettingsKey));
+            EXPECT_TRUE(KeyExists(root, QuillaneKey)) << "Software\\Quillane must stay";
+        }
+        EXPECT_TRUE(ReadStoredValue(HKEY_LOCAL_MACHINE, RunKeyPath, "Another").present)
+            << "other programs' entries must stay";
+        RemoveValue(HKEY_LOCAL_MACHINE, RunKeyPath, "Another");
     }
-    EXPECT_TRUE(ReadStoredValue(HKEY_LOCAL_MACHINE, RunKeyPath, "Another").present)
-        << "other programs' entries must stay";
-    RemoveValue(HKEY_LOCAL_MACHINE, RunKeyPath, "Another");
 }
 
 // A user who may not change the machine, as every user who is not elevated
@@ -203,33 +206,18 @@ TEST_F(Autostart, WhereTheMachinesRunKeyIsRefusedTheUsersOwnTakesTheEntry)
     EXPECT_FALSE(UserAutostartEntry().present) << "the uninstall removes both entries";
 }
 
-TEST_F(Autostart, OffWithoutAnEntryStillRemovesTheSettingsKey)
-{
-    ASSERT_TRUE(StoreText(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey, "Enhanced", "1"));
-    SetAutostart(0);
-    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey));
-    EXPECT_FALSE(AutostartEntry().present);
-}
-
 TEST_F(Autostart, APathThatCannotBeHadWholeIsNotWritten)
 {
-    {
-        LongPathModule fits(L"C:\\ZorvaneLong299", 299, L"Zorvane.exe");
-        ASSERT_NE(nullptr, fits.Module());
-        AppInstance = fits.Module();
-        SetAutostart(1);
-        StoredValue entry = AutostartEntry();
-        ASSERT_TRUE(entry.present) << "299 characters and the terminator fill the buffer exactly";
-        EXPECT_EQ(300u, entry.bytes.size());
-        EXPECT_EQ(Narrow(fits.Path()) + '\0', entry.bytes);
-    }
-    {
-        LongPathModule tooLong(L"C:\\ZorvaneLong300", 300, L"Zorvane.exe");
-        ASSERT_NE(nullptr, tooLong.Module());
-        AppInstance = tooLong.Module();
+    // 299 characters and the terminator fill the buffer exactly; a path cut
+    // to 299 characters must not be registered.
+    for (size_t length : {299u, 300u}) {
+        LongPathModule module(L"C:\\ZorvaneLongPath", length, L"Zorvane.exe");
+        ASSERT_NE(nullptr, module.Module());
+        AppInstance = module.Module();
         RemoveValue(HKEY_LOCAL_MACHINE, RunKeyPath, "Zorvane");
         SetAutostart(1);
-        EXPECT_FALSE(AutostartEntry().present) << "a path cut to 299 characters must not be registered";
+        EXPECT_EQ(length < 300 ? Narrow(module.Path()) + '\0' : "", AutostartEntry().bytes)
+            << length << " characters";
     }
     // The address of a stack variable is no module's base on either
     // architecture: no path at all.

@@ -122,23 +122,18 @@ TEST_F(Shell, MessageLoopEndsWithTheQuitCode)
 
 // Only the tick's own re-arming can leave a timer 3 behind: none was armed
 // before it. How long it is armed for is seen on a started program.
-TEST_F(Shell, ScanTickRunsACycleAndArmsTheTimerAgain)
+TEST_F(Shell, OnlyTheScanTickRunsACycleAndArmsTheTimerAgain)
 {
     ASSERT_FALSE(KillTimer(MainWindow, ScanTimer)) << "no timer may be armed before the tick";
-    lstrcpyA(DropperDllPath.data(), "stale");
-    SendMessageA(MainWindow, WM_TIMER, ScanTimer, 0);
-    EXPECT_STRCASEEQ((SystemDirectory() + "\\windll.dll").c_str(), DropperDllPath.data())
-        << "the tick must run a scan cycle, which rebuilds the DLL path";
-    EXPECT_TRUE(KillTimer(MainWindow, ScanTimer)) << "the tick must arm timer 3 again";
-}
-
-TEST_F(Shell, OtherTimerIdsStartNoScan)
-{
-    lstrcpyA(DropperDllPath.data(), "stale");
-    SendMessageA(MainWindow, WM_TIMER, 7, 0);
-    SendMessageA(MainWindow, WM_TIMER, 0, 0);
-    EXPECT_STREQ("stale", DropperDllPath.data()) << "no scan cycle may have run";
-    EXPECT_FALSE(KillTimer(MainWindow, ScanTimer)) << "no scan timer may be armed";
+    for (WPARAM timer : {WPARAM{7}, WPARAM{0}, WPARAM{ScanTimer}}) {
+        SCOPED_TRACE(testing::Message() << "timer " << timer);
+        bool tick = timer == ScanTimer;
+        lstrcpyA(DropperDllPath.data(), "stale");
+        SendMessageA(MainWindow, WM_TIMER, timer, 0);
+        EXPECT_STRCASEEQ(tick ? (SystemDirectory() + "\\windll.dll").c_str() : "stale", DropperDllPath.data())
+            << "only the tick runs a scan cycle, which rebuilds the DLL path";
+        EXPECT_EQ(tick, KillTimer(MainWindow, ScanTimer) != FALSE) << "only the tick arms timer 3 again";
+    }
 }
 
 HWND MakeWindowOfClass(const char* name)

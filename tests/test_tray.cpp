@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 #include <algorithm>
 #include <vector>
-#include "Fixtures.h"
 #include "MainWindow.h"
 #include "Notices.h"
 #include "Registry.h"
@@ -76,7 +75,7 @@ bool NoItemLit(HMENU menu)
 // `downs` presses of the down arrow and Enter, or Escape when downs is 0.
 class MenuUser {
 public:
-    explicit MenuUser(int downs = 0, DWORD timeoutMs = Patience) : downs_(downs), timeoutMs_(timeoutMs)
+    explicit MenuUser(int downs = 0) : downs_(downs)
     {
         thread_ = CreateThread(nullptr, 0, Run, this, 0, nullptr);
     }
@@ -99,7 +98,7 @@ private:
     {
         auto* me = static_cast<MenuUser*>(self);
         HWND window = nullptr;
-        if (!WaitUntil([&] { return (window = FindOpenMenu()) != nullptr; }, me->timeoutMs_))
+        if (!WaitUntil([&] { return (window = FindOpenMenu()) != nullptr; }, Patience))
             return 0;
         me->seen_ = ReadMenu(window);
         // Off the menu, so that the pointer selects nothing while keys do:
@@ -116,7 +115,6 @@ private:
     }
 
     int downs_;
-    DWORD timeoutMs_;
     MenuFacts seen_;
     HANDLE thread_;
 };
@@ -144,21 +142,21 @@ protected:
     }
 };
 
-struct ExpectedItem {
-    UINT id;
-    const char* text; // null for a separator
-};
-
+// Every item is enabled, none is the default, and only the switch, while on,
+// is checked.
 void ExpectMenu(const MenuFacts& menu, bool enhanced)
 {
-    const ExpectedItem expected[] = {
+    const struct {
+        UINT id;
+        const char* text; // empty for a separator
+    } expected[] = {
         {IDM_ABOUT, "Zorvane Is Active"},
-        {0, nullptr},
+        {0, ""},
         {IDM_UNINSTALL, "Uninstall Zorvane"},
         {IDM_HELP, "Zorvane Help"},
         {IDM_ENHANCED, enhanced ? "Enhanced Scanning is ON" : "Enhanced Scanning is OFF"},
         {IDM_ABOUT, "About Zorvane"},
-        {0, nullptr},
+        {0, ""},
         {IDM_EXIT, "Exit Zorvane"},
     };
     ASSERT_TRUE(menu.opened) << "no popup menu appeared";
@@ -166,34 +164,32 @@ void ExpectMenu(const MenuFacts& menu, bool enhanced)
     for (size_t i = 0; i < 8; ++i) {
         const MenuItemFacts& item = menu.items[i];
         SCOPED_TRACE("item " + std::to_string(i + 1));
+        bool separator = !*expected[i].text;
         EXPECT_EQ(expected[i].id, item.id);
-        if (expected[i].text) {
-            EXPECT_EQ(static_cast<UINT>(MFT_STRING), item.type);
-            EXPECT_EQ(expected[i].text, item.text);
-            EXPECT_EQ(0u, item.state & (MFS_GRAYED | MFS_DISABLED)) << "every item is enabled";
-        } else {
-            EXPECT_EQ(static_cast<UINT>(MFT_SEPARATOR), item.type);
-        }
-        UINT checked = i == 4 && enhanced ? MFS_CHECKED : 0;
-        EXPECT_EQ(checked, item.state & MFS_CHECKED);
-        EXPECT_EQ(0u, item.state & MFS_DEFAULT) << "no item is the default";
+        EXPECT_EQ(static_cast<UINT>(separator ? MFT_SEPARATOR : MFT_STRING), item.type);
+        EXPECT_EQ(expected[i].text, item.text);
+        UINT mask = MFS_CHECKED | MFS_DEFAULT | (separator ? 0 : MFS_GRAYED | MFS_DISABLED);
+        EXPECT_EQ(i == 4 && enhanced ? MFS_CHECKED : 0u, item.state & mask);
     }
 }
 
-TEST_F(TrayMenu, RightPressShowsTheEightItemsAtThePointerThenDiscardsTheMenu)
+TEST_F(TrayMenu, ALeftOrRightPressShowsTheEightItemsAtThePointerThenDiscardsTheMenu)
 {
     EnhancedScanning = 1;
-    SetCursorPos(200, 300);
-    MenuUser user;
-    Press(WM_RBUTTONDOWN);
-    const MenuFacts& menu = user.Seen();
-    ExpectMenu(menu, true);
-    EXPECT_EQ(200, menu.rect.left) << "the menu's top-left corner is at the pointer";
-    EXPECT_EQ(300, menu.rect.top);
-    EXPECT_FALSE(IsMenu(menu.menu)) << "the menu must be destroyed once it has closed";
-    MSG msg;
-    EXPECT_TRUE(PeekMessageA(&msg, MainWindow, WM_USER, WM_USER, PM_REMOVE))
-        << "WM_USER must be posted after the menu closes";
+    for (UINT press : {WM_LBUTTONDOWN, WM_RBUTTONDOWN}) {
+        SCOPED_TRACE(press == WM_LBUTTONDOWN ? "left" : "right");
+        SetCursorPos(200, 300);
+        MenuUser user;
+        Press(press);
+        const MenuFacts& menu = user.Seen();
+        ExpectMenu(menu, true);
+        EXPECT_EQ(200, menu.rect.left) << "the menu's top-left corner is at the pointer";
+        EXPECT_EQ(300, menu.rect.top);
+        EXPECT_FALSE(IsMenu(menu.menu)) << "the menu must be destroyed once it has closed";
+        MSG msg;
+        EXPECT_TRUE(PeekMessageA(&msg, MainWindow, WM_USER, WM_USER, PM_REMOVE))
+            << "WM_USER must be posted after the menu closes";
+    }
 }
 
 // Keeps closing any menu that opens, until told to stop, and counts them.
@@ -227,7 +223,7 @@ struct MenuGuard {
     }
 };
 
-TEST_F(TrayMenu, OnlyLeftAndRightPressesOpenTheMenu)
+TEST_F(TrayMenu, OnlyLeftAndRightPressesOnItsOwnIconOpenTheMenu)
 {
     MenuGuard guard;
     const UINT others[] = {WM_MOUSEMOVE,     WM_LBUTTONUP,     WM_RBUTTONUP,  WM_LBUTTONDBLCLK,
@@ -238,37 +234,22 @@ TEST_F(TrayMenu, OnlyLeftAndRightPressesOpenTheMenu)
     Press(WM_LBUTTONDOWN, 0);
     // A menu would have opened and closed inside the press itself.
     EXPECT_EQ(0, guard.Stop()) << "only a press of the left or right button may open the menu";
-
-    // With enhanced scanning off, the switch shows unchecked.
-    EnhancedScanning = 0;
-    for (UINT message : {WM_LBUTTONDOWN, WM_RBUTTONDOWN}) {
-        MenuUser user;
-        Press(message);
-        SCOPED_TRACE(message);
-        ExpectMenu(user.Seen(), false);
-    }
 }
 
 TEST_F(TrayMenu, ChoosingTheSwitchFlipsItAndTheNextOpeningShowsTheNewState)
 {
     LoadSettings();
     ASSERT_EQ(1, EnhancedScanning);
-    {
-        MenuUser user(4); // the fifth item; the separator is passed over
-        Press(WM_RBUTTONDOWN);
-        ExpectMenu(user.Seen(), true);
+    for (int now : {1, 0}) {
+        {
+            MenuUser user(4); // the fifth item; the separator is passed over
+            Press(WM_RBUTTONDOWN);
+            ExpectMenu(user.Seen(), now);
+        }
+        PumpMessages();
+        EXPECT_EQ(1 - now, EnhancedScanning);
+        EXPECT_EQ(std::string(now ? "0" : "1") + '\0', EnhancedValue().bytes);
     }
-    PumpMessages();
-    EXPECT_EQ(0, EnhancedScanning);
-    EXPECT_EQ(std::string("0\0", 2), EnhancedValue().bytes);
-    {
-        MenuUser user(4);
-        Press(WM_RBUTTONDOWN);
-        ExpectMenu(user.Seen(), false);
-    }
-    PumpMessages();
-    EXPECT_EQ(1, EnhancedScanning);
-    EXPECT_EQ(std::string("1\0", 2), EnhancedValue().bytes);
 }
 
 TEST_F(TrayMenu, TheStatusLineAndAboutShowTheSameNotice)
@@ -330,25 +311,6 @@ TEST_F(TrayMenu, AddingTheIconLeavesNoImageBehind)
     EXPECT_TRUE(TrayIconShown(MainWindow));
 }
 
-TEST_F(TrayMenu, TheSwitchStillFlipsAndSaysNothingWhenTheMachineRefusesTheSetting)
-{
-    ASSERT_TRUE(StoreText(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey, "Enhanced", "1"));
-    LoadSettings();
-    ReadOnlyKey locked(HKEY_LOCAL_MACHINE, ZorvaneSettingsKey);
-    ASSERT_TRUE(locked.Locked()) << "the settings key could not be made read-only";
-    NoticeRecorder notices;
-    SendMessageA(MainWindow, WM_COMMAND, IDM_ENHANCED, 0);
-    EXPECT_TRUE(notices.Stop().empty()) << "a setting that cannot be stored is not reported";
-    EXPECT_EQ(0, EnhancedScanning) << "the switch still changes the value in memory";
-    EXPECT_EQ(std::string("1\0", 2), EnhancedValue().bytes);
-    EXPECT_EQ(std::string("0\0", 2),
-              ReadStoredValue(HKEY_CURRENT_USER, ZorvaneSettingsKey, "Enhanced").bytes)
-        << "the choice is kept in the user's own key";
-    MenuUser user;
-    Press(WM_RBUTTONDOWN);
-    ExpectMenu(user.Seen(), false);
-}
-
 std::string const Tooltip = "Zorvane...updates at http://www.quillane.example/";
 
 class TrayIconOfTheProgram : public ::testing::Test {
@@ -357,7 +319,9 @@ protected:
     void TearDown() override { CloseAllZorvanes(); }
 };
 
-TEST_F(TrayIconOfTheProgram, IsAddedOnStartAndRemovedOnClose)
+// Added on start with its tooltip, added again only for a new taskbar, and
+// gone with the program.
+TEST_F(TrayIconOfTheProgram, IsAddedOnStartAgainForANewTaskbarAndRemovedOnClose)
 {
     auto tips = ShellTooltipTexts();
     auto tipsBefore = std::count(tips.begin(), tips.end(), Tooltip);
@@ -365,35 +329,23 @@ TEST_F(TrayIconOfTheProgram, IsAddedOnStartAndRemovedOnClose)
     ASSERT_TRUE(z.Start());
     HWND w = z.WaitForWindow();
     ASSERT_NE(nullptr, w) << "the program's window did not appear";
-    EXPECT_TRUE(WaitForTrayIcon(w, true)) << "no icon with id 1226 for the program's window";
+    ASSERT_TRUE(WaitForTrayIcon(w, true)) << "no icon with id 1226 for the program's window";
     EXPECT_FALSE(TrayIconShown(w, TrayIconId + 1));
     tips = ShellTooltipTexts();
     EXPECT_EQ(tipsBefore + 1, std::count(tips.begin(), tips.end(), Tooltip))
         << "the shell must have been given the program's tooltip with its icon";
+
+    ASSERT_TRUE(RemoveTrayIcon(w)) << "could not take the icon away";
+    PostMessageA(w, RegisterWindowMessageA("ZorvaneTestSomethingElse"), 0, 0);
+    EXPECT_FALSE(WaitForTrayIcon(w, true, 500)) << "only TaskbarCreated may add the icon again";
+    PostMessageA(w, RegisterWindowMessageA("TaskbarCreated"), 0, 0);
+    EXPECT_TRUE(WaitForTrayIcon(w, true)) << "the icon must be added again for a new taskbar";
+
     PostMessageA(w, WM_CLOSE, 0, 0);
     DWORD code = 99;
     ASSERT_TRUE(z.WaitForExit(Patience, &code)) << "the program did not end";
     EXPECT_EQ(0u, code);
     EXPECT_FALSE(TrayIconShown(w)) << "the icon must go with the program";
-}
-
-TEST_F(TrayIconOfTheProgram, ComesBackWhenTheTaskbarIsCreatedAgain)
-{
-    ZorvaneProcess z;
-    ASSERT_TRUE(z.Start());
-    HWND w = z.WaitForWindow();
-    ASSERT_NE(nullptr, w) << "the program's window did not appear";
-    ASSERT_TRUE(WaitForTrayIcon(w, true));
-
-    ASSERT_TRUE(RemoveTrayIcon(w)) << "could not take the icon away";
-    ASSERT_FALSE(TrayIconShown(w));
-
-    PostMessageA(w, RegisterWindowMessageA("ZorvaneTestSomethingElse"), 0, 0);
-    EXPECT_FALSE(WaitForTrayIcon(w, true, 500)) << "only TaskbarCreated may add the icon again";
-
-    PostMessageA(w, RegisterWindowMessageA("TaskbarCreated"), 0, 0);
-    EXPECT_TRUE(WaitForTrayIcon(w, true)) << "the icon must be added again for a new taskbar";
-    EXPECT_TRUE(z.Running());
 }
 
 } // namespace

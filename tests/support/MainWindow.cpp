@@ -14,13 +14,9 @@ void MainWindowTest::SetUp()
     ASSERT_NE(nullptr, MainWindow);
 }
 
+// Closes it the way a WM_CLOSE does, and drops the quit message that would
+// otherwise end the next message box of this thread at once.
 void MainWindowTest::TearDown()
-{
-    CloseMainWindow();
-    EnhancedScanning = enhancedScanning_;
-}
-
-void MainWindowTest::CloseMainWindow()
 {
     if (MainWindow && IsWindow(MainWindow))
         SendMessageA(MainWindow, WM_CLOSE, 0, 0);
@@ -28,4 +24,5 @@ void MainWindowTest::CloseMainWindow()
     MSG msg;
     while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
     }
+    EnhancedScanning = enhancedScanning_;
 }

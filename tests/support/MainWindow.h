@@ -11,9 +11,6 @@ class MainWindowTest : public ::testing::Test {
 protected:
     void SetUp() override;
     void TearDown() override;
-    // Closes it the way a WM_CLOSE does, and drops the quit message that would
-    // otherwise end the next message box of this thread at once.
-    static void CloseMainWindow();
 
 private:
     KeptValue kept_[4] = {{HKEY_LOCAL_MACHINE, RunKeyPath, "Zorvane"},

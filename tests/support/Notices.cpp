@@ -20,17 +20,13 @@ BOOL CALLBACK TakeNoticeBox(HWND window, LPARAM found)
     return TRUE;
 }
 
-HWND FindNoticeBox()
-{
-    HWND found = nullptr;
-    EnumWindows(TakeNoticeBox, reinterpret_cast<LPARAM>(&found));
-    return found;
-}
-
 HWND WaitForNoticeBox(DWORD timeoutMs)
 {
     HWND box = nullptr;
-    WaitUntil([&] { return (box = FindNoticeBox()) != nullptr; }, timeoutMs);
+    WaitUntil([&] {
+        EnumWindows(TakeNoticeBox, reinterpret_cast<LPARAM>(&box));
+        return box != nullptr;
+    }, timeoutMs);
     return box;
 }
 

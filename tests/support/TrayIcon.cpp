@@ -3,24 +3,22 @@
 #include <commctrl.h>
 #include "Wait.h"
 
-bool TrayIconShown(HWND window, UINT id)
-{
-    NOTIFYICONDATAA probe = {};
-    probe.cbSize = NOTIFYICONDATAA_V1_SIZE;
-    probe.hWnd = window;
-    probe.uID = id;
-    probe.uFlags = 0;
-    return Shell_NotifyIconA(NIM_MODIFY, &probe) != FALSE;
-}
+namespace {
 
-bool RemoveTrayIcon(HWND window, UINT id)
+// Sends the shell a record that names the icon and nothing else, no flags.
+bool NotifyIcon(DWORD message, HWND window, UINT id)
 {
     NOTIFYICONDATAA icon = {};
     icon.cbSize = NOTIFYICONDATAA_V1_SIZE;
     icon.hWnd = window;
     icon.uID = id;
-    return Shell_NotifyIconA(NIM_DELETE, &icon) != FALSE;
+    return Shell_NotifyIconA(message, &icon) != FALSE;
 }
+
+} // namespace
+
+bool TrayIconShown(HWND window, UINT id) { return NotifyIcon(NIM_MODIFY, window, id); }
+bool RemoveTrayIcon(HWND window, UINT id) { return NotifyIcon(NIM_DELETE, window, id); }
 
 bool WaitForTrayIcon(HWND window, bool shown, DWORD timeoutMs)
 {
@@ -125,22 +123,16 @@ std::vector<std::string> TooltipTexts(HWND tips)
 std::vector<std::string> ShellTooltipTexts()
 {
     std::vector<std::string> texts;
-    HWND tray = FindWindowA("Shell_TrayWnd", nullptr);
     DWORD shellId = 0;
-    if (!tray || !GetWindowThreadProcessId(tray, &shellId))
-        return texts;
-    HANDLE shell = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE |
-                                         PROCESS_QUERY_INFORMATION, FALSE,
-                               shellId);
-    if (!shell)
+    if (!GetWindowThreadProcessId(FindWindowA("Shell_TrayWnd", nullptr), &shellId))
         return texts;
     for (HWND tips = FindWindowExA(nullptr, nullptr, TOOLTIPS_CLASSA, nullptr); tips;
          tips = FindWindowExA(nullptr, tips, TOOLTIPS_CLASSA, nullptr)) {
         DWORD owner = 0;
         GetWindowThreadProcessId(tips, &owner);
         if (owner == shellId)
-            ReadTools(tips, shell, texts);
+            for (std::string& text : TooltipTexts(tips))
+                texts.push_back(std::move(text));
     }
-    CloseHandle(shell);
     return texts;
 }
